@@ -1,0 +1,153 @@
+#include "crypto/primitives.hpp"
+
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+#include <openssl/kdf.h>
+#include <sodium.h>
+
+#include <cstring>
+#include <mutex>
+
+namespace kc::crypto {
+namespace {
+
+template <std::size_t N>
+std::array<std::uint8_t, N> digest(const EVP_MD* md, ByteView data) {
+    std::array<std::uint8_t, N> out{};
+    unsigned len = 0;
+    EVP_Digest(data.data(), data.size(), out.data(), &len, md, nullptr);
+    return out;
+}
+
+template <std::size_t N>
+std::array<std::uint8_t, N> hmac(const EVP_MD* md, ByteView key, ByteView message) {
+    std::array<std::uint8_t, N> out{};
+    unsigned len = 0;
+    // A zero-length key still needs a valid pointer.
+    static const std::uint8_t empty = 0;
+    HMAC(md, key.empty() ? &empty : key.data(), static_cast<int>(key.size()), message.data(), message.size(),
+         out.data(), &len);
+    return out;
+}
+
+EVP_KDF* hkdf_algorithm() {
+    // Fetched once; OpenSSL's algorithm objects are immutable and shareable.
+    static EVP_KDF* kdf = EVP_KDF_fetch(nullptr, "HKDF", nullptr);
+    return kdf;
+}
+
+}  // namespace
+
+Digest32 sha256(ByteView data) { return digest<32>(EVP_sha256(), data); }
+Digest64 sha512(ByteView data) { return digest<64>(EVP_sha512(), data); }
+Digest32 hmac_sha256(ByteView key, ByteView message) { return hmac<32>(EVP_sha256(), key, message); }
+Digest64 hmac_sha512(ByteView key, ByteView message) { return hmac<64>(EVP_sha512(), key, message); }
+
+std::string sha256_hex(ByteView data) { return to_hex(sha256(data)); }
+
+std::expected<void, std::string> hkdf_sha256(std::span<std::uint8_t> out, ByteView salt, ByteView ikm,
+                                             ByteView info) {
+    if (out.size() > 255 * 32) return std::unexpected(std::string("invalid output length"));
+    if (out.empty()) return {};
+    EVP_KDF* kdf = hkdf_algorithm();
+    if (!kdf) return std::unexpected(std::string("HKDF unavailable"));
+    EVP_KDF_CTX* ctx = EVP_KDF_CTX_new(kdf);
+    if (!ctx) return std::unexpected(std::string("out of memory"));
+    static const std::uint8_t zero_salt[32] = {};
+    char digest_name[] = "SHA256";
+    OSSL_PARAM params[5];
+    int n = 0;
+    params[n++] = OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, digest_name, 0);
+    params[n++] = OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_KEY, const_cast<std::uint8_t*>(ikm.data()),
+                                                    ikm.size());
+    // An empty salt means HashLen zero bytes (RFC 5869 2.2).
+    params[n++] = salt.empty()
+                      ? OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SALT, const_cast<std::uint8_t*>(zero_salt), 32)
+                      : OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SALT,
+                                                          const_cast<std::uint8_t*>(salt.data()), salt.size());
+    params[n++] = OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_INFO, const_cast<std::uint8_t*>(info.data()),
+                                                    info.size());
+    params[n++] = OSSL_PARAM_construct_end();
+    int ok = EVP_KDF_derive(ctx, out.data(), out.size(), params);
+    EVP_KDF_CTX_free(ctx);
+    if (ok != 1) return std::unexpected(std::string("key derivation failed"));
+    return {};
+}
+
+void pbkdf2_sha512(std::span<std::uint8_t> out, ByteView password, ByteView salt, unsigned iterations) {
+    PKCS5_PBKDF2_HMAC(reinterpret_cast<const char*>(password.data()), static_cast<int>(password.size()),
+                      salt.data(), static_cast<int>(salt.size()), static_cast<int>(iterations), EVP_sha512(),
+                      static_cast<int>(out.size()), out.data());
+}
+
+void random_bytes(std::span<std::uint8_t> out) {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (sodium_init() < 0) std::abort();  // no entropy source: never hand out weak nonces
+    });
+    randombytes_buf(out.data(), out.size());
+}
+
+void wipe(void* data, std::size_t size) { sodium_memzero(data, size); }
+
+// ---- Keccak-256 -------------------------------------------------------------
+// No library on the platform list offers the pre-standard padding, so this
+// is the reference permutation, written for clarity over speed.
+
+namespace {
+
+constexpr std::uint64_t kRoundConstants[24] = {
+    0x0000000000000001ULL, 0x0000000000008082ULL, 0x800000000000808aULL, 0x8000000080008000ULL,
+    0x000000000000808bULL, 0x0000000080000001ULL, 0x8000000080008081ULL, 0x8000000000008009ULL,
+    0x000000000000008aULL, 0x0000000000000088ULL, 0x0000000080008009ULL, 0x000000008000000aULL,
+    0x000000008000808bULL, 0x800000000000008bULL, 0x8000000000008089ULL, 0x8000000000008003ULL,
+    0x8000000000008002ULL, 0x8000000000000080ULL, 0x000000000000800aULL, 0x800000008000000aULL,
+    0x8000000080008081ULL, 0x8000000000008080ULL, 0x0000000080000001ULL, 0x8000000080008008ULL,
+};
+constexpr int kRotations[25] = {0, 1, 62, 28, 27, 36, 44, 6, 55, 20, 3, 10, 43, 25, 39, 41, 45, 15, 21, 8, 18, 2, 61, 56, 14};
+
+inline std::uint64_t rotl(std::uint64_t v, int s) { return s == 0 ? v : (v << s) | (v >> (64 - s)); }
+
+void keccak_f1600(std::uint64_t a[25]) {
+    for (int round = 0; round < 24; ++round) {
+        std::uint64_t c[5], d[5], b[25];
+        for (int x = 0; x < 5; ++x) c[x] = a[x] ^ a[x + 5] ^ a[x + 10] ^ a[x + 15] ^ a[x + 20];
+        for (int x = 0; x < 5; ++x) d[x] = c[(x + 4) % 5] ^ rotl(c[(x + 1) % 5], 1);
+        for (int i = 0; i < 25; ++i) a[i] ^= d[i % 5];
+        // rho and pi: b[y, 2x + 3y] = rot(a[x, y], r[x, y])
+        for (int x = 0; x < 5; ++x)
+            for (int y = 0; y < 5; ++y) b[y + 5 * ((2 * x + 3 * y) % 5)] = rotl(a[x + 5 * y], kRotations[x + 5 * y]);
+        for (int x = 0; x < 5; ++x)
+            for (int y = 0; y < 5; ++y)
+                a[x + 5 * y] = b[x + 5 * y] ^ (~b[(x + 1) % 5 + 5 * y] & b[(x + 2) % 5 + 5 * y]);
+        a[0] ^= kRoundConstants[round];
+    }
+}
+
+}  // namespace
+
+Digest32 keccak256(ByteView data) {
+    constexpr std::size_t rate = 136;
+    std::uint64_t state[25] = {};
+    auto absorb = [&](const std::uint8_t* block) {
+        for (std::size_t i = 0; i < rate / 8; ++i) {
+            std::uint64_t lane = 0;
+            for (int k = 7; k >= 0; --k) lane = lane << 8 | block[8 * i + k];
+            state[i] ^= lane;
+        }
+        keccak_f1600(state);
+    };
+    std::size_t off = 0;
+    for (; off + rate <= data.size(); off += rate) absorb(data.data() + off);
+    std::uint8_t last[rate] = {};
+    std::memcpy(last, data.data() + off, data.size() - off);
+    last[data.size() - off] ^= 0x01;
+    last[rate - 1] ^= 0x80;
+    absorb(last);
+    Digest32 out{};
+    for (std::size_t i = 0; i < 32; ++i) out[i] = static_cast<std::uint8_t>(state[i / 8] >> (8 * (i % 8)));
+    return out;
+}
+
+}  // namespace kc::crypto
