@@ -2,7 +2,6 @@
 
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
-#include <openssl/hmac.h>
 #include <openssl/kdf.h>
 #include <sodium.h>
 
@@ -12,22 +11,63 @@
 namespace kc::crypto {
 namespace {
 
-template <std::size_t N>
-std::array<std::uint8_t, N> digest(const EVP_MD* md, ByteView data) {
-    std::array<std::uint8_t, N> out{};
-    unsigned len = 0;
-    EVP_Digest(data.data(), data.size(), out.data(), &len, md, nullptr);
-    return out;
+// OpenSSL 3 looks an algorithm up on every call that names it with
+// EVP_sha256(); fetching once and reusing one context per thread keeps short
+// hashes (blind indices, bucket hashes) at the speed of the primitive.
+const EVP_MD* sha256_md() {
+    static const EVP_MD* md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    return md;
+}
+
+const EVP_MD* sha512_md() {
+    static const EVP_MD* md = EVP_MD_fetch(nullptr, "SHA512", nullptr);
+    return md;
+}
+
+struct DigestContext {
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    ~DigestContext() { EVP_MD_CTX_free(ctx); }
+};
+
+EVP_MD_CTX* thread_context() {
+    thread_local DigestContext context;
+    return context.ctx;
 }
 
 template <std::size_t N>
-std::array<std::uint8_t, N> hmac(const EVP_MD* md, ByteView key, ByteView message) {
-    std::array<std::uint8_t, N> out{};
+void digest_parts(const EVP_MD* md, std::initializer_list<ByteView> parts, std::uint8_t* out) {
+    EVP_MD_CTX* ctx = thread_context();
+    EVP_DigestInit_ex2(ctx, md, nullptr);
+    for (ByteView p : parts) EVP_DigestUpdate(ctx, p.data(), p.size());
     unsigned len = 0;
-    // A zero-length key still needs a valid pointer.
-    static const std::uint8_t empty = 0;
-    HMAC(md, key.empty() ? &empty : key.data(), static_cast<int>(key.size()), message.data(), message.size(),
-         out.data(), &len);
+    EVP_DigestFinal_ex(ctx, out, &len);
+}
+
+template <std::size_t N>
+std::array<std::uint8_t, N> digest(const EVP_MD* md, ByteView data) {
+    std::array<std::uint8_t, N> out{};
+    digest_parts<N>(md, {data}, out.data());
+    return out;
+}
+
+// HMAC (RFC 2104) over the cached digest: H((K ^ opad) | H((K ^ ipad) | m)).
+template <std::size_t N, std::size_t Block>
+std::array<std::uint8_t, N> hmac(const EVP_MD* md, ByteView key, ByteView message) {
+    std::array<std::uint8_t, Block> k{};
+    if (key.size() > Block) {
+        digest_parts<N>(md, {key}, k.data());
+    } else if (!key.empty()) {
+        std::memcpy(k.data(), key.data(), key.size());
+    }
+    std::array<std::uint8_t, Block> pad;
+    for (std::size_t i = 0; i < Block; ++i) pad[i] = k[i] ^ 0x36;
+    std::array<std::uint8_t, N> inner{};
+    digest_parts<N>(md, {pad, message}, inner.data());
+    for (std::size_t i = 0; i < Block; ++i) pad[i] = k[i] ^ 0x5c;
+    std::array<std::uint8_t, N> out{};
+    digest_parts<N>(md, {pad, inner}, out.data());
+    wipe(k.data(), k.size());
+    wipe(pad.data(), pad.size());
     return out;
 }
 
@@ -39,10 +79,10 @@ EVP_KDF* hkdf_algorithm() {
 
 }  // namespace
 
-Digest32 sha256(ByteView data) { return digest<32>(EVP_sha256(), data); }
-Digest64 sha512(ByteView data) { return digest<64>(EVP_sha512(), data); }
-Digest32 hmac_sha256(ByteView key, ByteView message) { return hmac<32>(EVP_sha256(), key, message); }
-Digest64 hmac_sha512(ByteView key, ByteView message) { return hmac<64>(EVP_sha512(), key, message); }
+Digest32 sha256(ByteView data) { return digest<32>(sha256_md(), data); }
+Digest64 sha512(ByteView data) { return digest<64>(sha512_md(), data); }
+Digest32 hmac_sha256(ByteView key, ByteView message) { return hmac<32, 64>(sha256_md(), key, message); }
+Digest64 hmac_sha512(ByteView key, ByteView message) { return hmac<64, 128>(sha512_md(), key, message); }
 
 std::string sha256_hex(ByteView data) { return to_hex(sha256(data)); }
 
