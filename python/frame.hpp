@@ -75,46 +75,66 @@ constexpr std::string_view trim_spaces(std::string_view s) {
     return s;
 }
 
-// Parameters of "name(a, b=None, $self, …)"; `$`-names (the bound
-// instance) are not arguments.
-template <std::size_t Count>
-constexpr std::array<ParamSpec, Count> parse_params(std::string_view sig) {
-    std::array<ParamSpec, Count> out{};
-    std::string_view inner = sig.substr(sig.find('(') + 1);
-    inner = inner.substr(0, inner.rfind(')'));
-    std::size_t n = 0;
-    while (!inner.empty()) {
-        std::size_t comma = inner.find(',');
-        std::string_view piece = trim_spaces(inner.substr(0, comma));
-        inner = comma == std::string_view::npos ? std::string_view() : inner.substr(comma + 1);
-        if (piece.empty() || piece.front() == '$') continue;
-        std::size_t eq = piece.find('=');
-        if (eq == std::string_view::npos) {
-            out[n++] = {piece, {}};
-        } else {
-            out[n++] = {trim_spaces(piece.substr(0, eq)), trim_spaces(piece.substr(eq + 1))};
+// Index loops only: string_view::find compares pointers, which sanitizer
+// builds refuse to evaluate at compile time.
+constexpr std::size_t find_char(std::string_view s, char c, std::size_t from = 0) {
+    for (std::size_t i = from; i < s.size(); ++i)
+        if (s[i] == c) return i;
+    return s.size();
+}
+
+constexpr std::size_t rfind_char(std::string_view s, char c) {
+    for (std::size_t i = s.size(); i > 0; --i)
+        if (s[i - 1] == c) return i - 1;
+    return s.size();
+}
+
+// The text between the parentheses of "name(…)".
+constexpr std::string_view param_text(std::string_view sig) {
+    std::size_t open = find_char(sig, '(');
+    std::size_t close = rfind_char(sig, ')');
+    if (open >= sig.size() || close >= sig.size() || close <= open) return {};
+    return sig.substr(open + 1, close - open - 1);
+}
+
+// Visits each parameter of "name(a, b=None, $self, …)"; `$`-names (the
+// bound instance) are not arguments.
+template <class Visit>
+constexpr void for_each_param(std::string_view sig, Visit visit) {
+    std::string_view inner = param_text(sig);
+    std::size_t start = 0;
+    while (start <= inner.size() && !inner.empty()) {
+        std::size_t comma = find_char(inner, ',', start);
+        std::string_view piece = trim_spaces(inner.substr(start, comma - start));
+        if (!piece.empty() && piece[0] != '$') {
+            std::size_t eq = find_char(piece, '=');
+            if (eq == piece.size())
+                visit(ParamSpec{piece, {}});
+            else
+                visit(ParamSpec{trim_spaces(piece.substr(0, eq)), trim_spaces(piece.substr(eq + 1))});
         }
+        start = comma + 1;
     }
-    return out;
 }
 
 constexpr std::size_t count_params(std::string_view sig) {
-    std::string_view inner = sig.substr(sig.find('(') + 1);
-    inner = inner.substr(0, inner.rfind(')'));
     std::size_t n = 0;
-    while (!inner.empty()) {
-        std::size_t comma = inner.find(',');
-        std::string_view piece = trim_spaces(inner.substr(0, comma));
-        inner = comma == std::string_view::npos ? std::string_view() : inner.substr(comma + 1);
-        if (!piece.empty() && piece.front() != '$') ++n;
-    }
+    for_each_param(sig, [&](const ParamSpec&) { ++n; });
     return n;
+}
+
+template <std::size_t Count>
+constexpr std::array<ParamSpec, Count> parse_params(std::string_view sig) {
+    std::array<ParamSpec, Count> out{};
+    std::size_t n = 0;
+    for_each_param(sig, [&](const ParamSpec& p) { out[n++] = p; });
+    return out;
 }
 
 template <Lit Sig>
 struct Signature {
     static constexpr std::string_view text = Sig.view();
-    static constexpr std::string_view name = text.substr(0, text.find('('));
+    static constexpr std::string_view name = text.substr(0, find_char(text, '('));
     static constexpr std::size_t count = count_params(text);
     static constexpr std::array<ParamSpec, count> params = parse_params<count>(text);
 };
