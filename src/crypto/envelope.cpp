@@ -2,6 +2,9 @@
 
 #include <sodium.h>
 
+#include <algorithm>
+#include <array>
+
 #include "crypto/primitives.hpp"
 #include "frame/base64.hpp"
 
@@ -14,13 +17,19 @@ constexpr std::string_view kCipherFailure = "aead::Error";
 }  // namespace
 
 Result<Bytes> seal(ByteView plaintext, ByteView key) {
+    std::array<std::uint8_t, kNonceBytes> nonce;
+    random_bytes(nonce);
+    return seal_with_nonce(plaintext, key, nonce);
+}
+
+Result<Bytes> seal_with_nonce(ByteView plaintext, ByteView key, std::span<const std::uint8_t, kNonceBytes> nonce_in) {
     if (plaintext.size() > crypto_aead_xchacha20poly1305_ietf_MESSAGEBYTES_MAX - kTagBytes)
         return fail(Error::crypto(cat("XChaCha20-Poly1305 encrypt failed: ", kCipherFailure)));
     Bytes out(kEnvelopeOverhead + plaintext.size());
     std::uint8_t* nonce = out.data();
     std::uint8_t* tag = out.data() + kNonceBytes;
     std::uint8_t* body = out.data() + kEnvelopeOverhead;
-    random_bytes(std::span<std::uint8_t>(nonce, kNonceBytes));
+    std::copy(nonce_in.begin(), nonce_in.end(), nonce);
     // Detached mode writes the tag straight into its place before the
     // ciphertext, so nothing is moved afterwards.
     if (crypto_aead_xchacha20poly1305_ietf_encrypt_detached(body, tag, nullptr, plaintext.data(), plaintext.size(),

@@ -20,6 +20,10 @@ constexpr std::size_t kEnvelopeOverhead = kNonceBytes + kTagBytes;
 // for input beyond the cipher's limit.
 Result<Bytes> seal(ByteView plaintext, ByteView key);
 
+// seal() with a caller-chosen nonce, for callers that inject their random
+// source (tests). A nonce must never repeat under one key.
+Result<Bytes> seal_with_nonce(ByteView plaintext, ByteView key, std::span<const std::uint8_t, kNonceBytes> nonce);
+
 // Opens a binary envelope. Errors (Crypto): "Encrypted data too short",
 // "XChaCha20-Poly1305 decrypt failed: …".
 Result<Bytes> open(ByteView envelope, ByteView key);
