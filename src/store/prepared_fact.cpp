@@ -47,29 +47,27 @@ json::Read<std::vector<std::string>> read_strings(json::Array a, std::string_vie
 }
 
 json::Read<Bytes> read_byte_integers(json::Array a, std::string_view what) {
-    Bytes out;
-    out.reserve(a.size());
+    Bytes out(a.size());
     std::size_t i = 0;
     for (auto e : a) {
-        std::uint64_t v = 0;
-        if (e.type() == element_type::INT64) {
-            std::int64_t s = e.get_int64().value_unsafe();
-            if (s < 0)
+        std::int64_t v = 0;
+        // Fast path for the common case; the slow one only words the fault.
+        if (e.get_int64().get(v) != simdjson::SUCCESS || static_cast<std::uint64_t>(v) > 255) {
+            if (e.type() == element_type::INT64)
                 return json::read_error(cat("invalid value for `", what, "[", i,
-                                            "]`: expected an integer from 0 to 255, found ", s));
-            v = static_cast<std::uint64_t>(s);
-        } else if (e.type() == element_type::UINT64) {
-            v = e.get_uint64().value_unsafe();
-        } else {
+                                            "]`: expected an integer from 0 to 255, found ", v));
+            if (e.type() == element_type::UINT64)
+                return json::read_error(cat("invalid value for `", what, "[", i,
+                                            "]`: expected an integer from 0 to 255, found ",
+                                            e.get_uint64().value_unsafe()));
             return json::read_error(cat("invalid type for `", what, "[", i,
                                         "]`: expected an integer from 0 to 255, found ", json::describe_type(e)));
         }
-        if (v > 255)
-            return json::read_error(
-                cat("invalid value for `", what, "[", i, "]`: expected an integer from 0 to 255, found ", v));
-        out.push_back(static_cast<std::uint8_t>(v));
+        if (i < out.size()) out[i] = static_cast<std::uint8_t>(v);
+        else out.push_back(static_cast<std::uint8_t>(v));
         ++i;
     }
+    out.resize(i);
     return out;
 }
 
