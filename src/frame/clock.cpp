@@ -67,9 +67,11 @@ static void two_digits(std::string& out, unsigned v) {
 std::string format_utc_seconds(std::int64_t unix_seconds) {
     CivilTime t = to_civil(unix_seconds);
     std::string out;
-    std::string year = cat(t.year);
-    if (year.size() < 4) out.append(4 - year.size(), '0');
-    out += year;
+    // Years before 0 keep their sign in front of the four digits.
+    std::string digits = cat(t.year < 0 ? -t.year : t.year);
+    if (t.year < 0) out.push_back('-');
+    if (digits.size() < 4) out.append(4 - digits.size(), '0');
+    out += digits;
     out.push_back('-');
     two_digits(out, t.month);
     out.push_back('-');

@@ -31,7 +31,8 @@ std::int64_t from_civil(const CivilTime& t);
 // Days since 1970-01-01 of a proleptic Gregorian date.
 std::int64_t days_from_civil(std::int64_t year, unsigned month, unsigned day);
 
-// "YYYY-MM-DDTHH:MM:SSZ" (years 0..9999 as four digits).
+// "YYYY-MM-DDTHH:MM:SSZ" (at least four year digits; a negative year
+// carries a leading "-").
 std::string format_utc_seconds(std::int64_t unix_seconds);
 
 }  // namespace kc
