@@ -16,7 +16,7 @@ SMART_ACCOUNT = "0x" + "5aaeb6053f3e94c9b9a09f33669435e7ef1beaed"
 SMART_ACCOUNT_EIP55 = "0x5aAeb6053F3E94C9b9A09f33669435E7Ef1BeAed"
 CHAIN_ID = 84532
 
-# The examples of the EIP-55 specification, in their checksummed form.
+# The example addresses published in EIP-55, in their checksummed form.
 EIP55_EXAMPLES = [
     "0x52908400098527886E0F7030069857D2E4169EE7",
     "0x8617E340B3D01FA5F11F306F4090FD50E238070D",
