@@ -1,5 +1,11 @@
 import hashlib
 import hmac
+import os
+
+# pycryptodomex loads its native parts with RTLD_DEEPBIND when cffi is
+# present, which the sanitizer runtime refuses (the process exits); plain
+# dlopen works everywhere. Set before any test module imports Cryptodome.
+os.environ.setdefault("PYCRYPTODOME_DISABLE_DEEPBIND", "1")
 
 import pytest
 

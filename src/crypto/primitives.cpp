@@ -181,7 +181,8 @@ Digest32 keccak256(ByteView data) {
     std::size_t off = 0;
     for (; off + rate <= data.size(); off += rate) absorb(data.data() + off);
     std::uint8_t last[rate] = {};
-    std::memcpy(last, data.data() + off, data.size() - off);
+    // An empty input may have no data pointer at all: memcpy must not see it.
+    if (data.size() > off) std::memcpy(last, data.data() + off, data.size() - off);
     last[data.size() - off] ^= 0x01;
     last[rate - 1] ^= 0x80;
     absorb(last);
