@@ -5,6 +5,7 @@
 #include <openssl/kdf.h>
 #include <sodium.h>
 
+#include <bit>
 #include <cstring>
 #include <mutex>
 
@@ -145,36 +146,93 @@ constexpr std::uint64_t kRoundConstants[24] = {
     0x8000000000008002ULL, 0x8000000000000080ULL, 0x000000000000800aULL, 0x800000008000000aULL,
     0x8000000080008081ULL, 0x8000000000008080ULL, 0x0000000080000001ULL, 0x8000000080008008ULL,
 };
-constexpr int kRotations[25] = {0, 1, 62, 28, 27, 36, 44, 6, 55, 20, 3, 10, 43, 25, 39, 41, 45, 15, 21, 8, 18, 2, 61, 56, 14};
+inline std::uint64_t rotl(std::uint64_t v, int s) { return (v << s) | (v >> (64 - s)); }  // 0 < s < 64
 
-inline std::uint64_t rotl(std::uint64_t v, int s) { return s == 0 ? v : (v << s) | (v >> (64 - s)); }
-
+// The permutation written out lane by lane (generated from the round
+// definition: theta, rho and pi into b, chi back into a, iota), so the
+// compiler keeps lanes in registers instead of walking index tables.
 void keccak_f1600(std::uint64_t a[25]) {
     for (int round = 0; round < 24; ++round) {
-        std::uint64_t c[5], d[5], b[25];
-        for (int x = 0; x < 5; ++x) c[x] = a[x] ^ a[x + 5] ^ a[x + 10] ^ a[x + 15] ^ a[x + 20];
-        for (int x = 0; x < 5; ++x) d[x] = c[(x + 4) % 5] ^ rotl(c[(x + 1) % 5], 1);
-        for (int i = 0; i < 25; ++i) a[i] ^= d[i % 5];
-        // rho and pi: b[y, 2x + 3y] = rot(a[x, y], r[x, y])
-        for (int x = 0; x < 5; ++x)
-            for (int y = 0; y < 5; ++y) b[y + 5 * ((2 * x + 3 * y) % 5)] = rotl(a[x + 5 * y], kRotations[x + 5 * y]);
-        for (int x = 0; x < 5; ++x)
-            for (int y = 0; y < 5; ++y)
-                a[x + 5 * y] = b[x + 5 * y] ^ (~b[(x + 1) % 5 + 5 * y] & b[(x + 2) % 5 + 5 * y]);
+        const std::uint64_t c0 = a[0] ^ a[5] ^ a[10] ^ a[15] ^ a[20];
+        const std::uint64_t c1 = a[1] ^ a[6] ^ a[11] ^ a[16] ^ a[21];
+        const std::uint64_t c2 = a[2] ^ a[7] ^ a[12] ^ a[17] ^ a[22];
+        const std::uint64_t c3 = a[3] ^ a[8] ^ a[13] ^ a[18] ^ a[23];
+        const std::uint64_t c4 = a[4] ^ a[9] ^ a[14] ^ a[19] ^ a[24];
+        const std::uint64_t d0 = c4 ^ rotl(c1, 1);
+        const std::uint64_t d1 = c0 ^ rotl(c2, 1);
+        const std::uint64_t d2 = c1 ^ rotl(c3, 1);
+        const std::uint64_t d3 = c2 ^ rotl(c4, 1);
+        const std::uint64_t d4 = c3 ^ rotl(c0, 1);
+        const std::uint64_t b0 = (a[0] ^ d0);
+        const std::uint64_t b1 = rotl(a[6] ^ d1, 44);
+        const std::uint64_t b2 = rotl(a[12] ^ d2, 43);
+        const std::uint64_t b3 = rotl(a[18] ^ d3, 21);
+        const std::uint64_t b4 = rotl(a[24] ^ d4, 14);
+        const std::uint64_t b5 = rotl(a[3] ^ d3, 28);
+        const std::uint64_t b6 = rotl(a[9] ^ d4, 20);
+        const std::uint64_t b7 = rotl(a[10] ^ d0, 3);
+        const std::uint64_t b8 = rotl(a[16] ^ d1, 45);
+        const std::uint64_t b9 = rotl(a[22] ^ d2, 61);
+        const std::uint64_t b10 = rotl(a[1] ^ d1, 1);
+        const std::uint64_t b11 = rotl(a[7] ^ d2, 6);
+        const std::uint64_t b12 = rotl(a[13] ^ d3, 25);
+        const std::uint64_t b13 = rotl(a[19] ^ d4, 8);
+        const std::uint64_t b14 = rotl(a[20] ^ d0, 18);
+        const std::uint64_t b15 = rotl(a[4] ^ d4, 27);
+        const std::uint64_t b16 = rotl(a[5] ^ d0, 36);
+        const std::uint64_t b17 = rotl(a[11] ^ d1, 10);
+        const std::uint64_t b18 = rotl(a[17] ^ d2, 15);
+        const std::uint64_t b19 = rotl(a[23] ^ d3, 56);
+        const std::uint64_t b20 = rotl(a[2] ^ d2, 62);
+        const std::uint64_t b21 = rotl(a[8] ^ d3, 55);
+        const std::uint64_t b22 = rotl(a[14] ^ d4, 39);
+        const std::uint64_t b23 = rotl(a[15] ^ d0, 41);
+        const std::uint64_t b24 = rotl(a[21] ^ d1, 2);
+        a[0] = b0 ^ (~b1 & b2);
+        a[1] = b1 ^ (~b2 & b3);
+        a[2] = b2 ^ (~b3 & b4);
+        a[3] = b3 ^ (~b4 & b0);
+        a[4] = b4 ^ (~b0 & b1);
+        a[5] = b5 ^ (~b6 & b7);
+        a[6] = b6 ^ (~b7 & b8);
+        a[7] = b7 ^ (~b8 & b9);
+        a[8] = b8 ^ (~b9 & b5);
+        a[9] = b9 ^ (~b5 & b6);
+        a[10] = b10 ^ (~b11 & b12);
+        a[11] = b11 ^ (~b12 & b13);
+        a[12] = b12 ^ (~b13 & b14);
+        a[13] = b13 ^ (~b14 & b10);
+        a[14] = b14 ^ (~b10 & b11);
+        a[15] = b15 ^ (~b16 & b17);
+        a[16] = b16 ^ (~b17 & b18);
+        a[17] = b17 ^ (~b18 & b19);
+        a[18] = b18 ^ (~b19 & b15);
+        a[19] = b19 ^ (~b15 & b16);
+        a[20] = b20 ^ (~b21 & b22);
+        a[21] = b21 ^ (~b22 & b23);
+        a[22] = b22 ^ (~b23 & b24);
+        a[23] = b23 ^ (~b24 & b20);
+        a[24] = b24 ^ (~b20 & b21);
         a[0] ^= kRoundConstants[round];
     }
 }
 
 }  // namespace
 
+// Lanes are little-endian; on a big-endian host swap each one.
+inline std::uint64_t le64(std::uint64_t v) {
+    if constexpr (std::endian::native == std::endian::big) return __builtin_bswap64(v);
+    return v;
+}
+
 Digest32 keccak256(ByteView data) {
     constexpr std::size_t rate = 136;
     std::uint64_t state[25] = {};
     auto absorb = [&](const std::uint8_t* block) {
         for (std::size_t i = 0; i < rate / 8; ++i) {
-            std::uint64_t lane = 0;
-            for (int k = 7; k >= 0; --k) lane = lane << 8 | block[8 * i + k];
-            state[i] ^= lane;
+            std::uint64_t lane;
+            std::memcpy(&lane, block + 8 * i, 8);
+            state[i] ^= le64(lane);
         }
         keccak_f1600(state);
     };

@@ -1,5 +1,7 @@
 #include "frame/text.hpp"
 
+#include <array>
+
 namespace kc {
 
 void append_utf8(std::string& out, char32_t c) {
@@ -124,14 +126,26 @@ std::string to_hex(ByteView bytes) {
     return out;
 }
 
+namespace {
+constexpr std::array<std::int8_t, 256> make_hex_table() {
+    std::array<std::int8_t, 256> t{};
+    for (int c = 0; c < 256; ++c) t[c] = static_cast<std::int8_t>(hex_value(static_cast<char>(c)));
+    return t;
+}
+constexpr auto kHexTable = make_hex_table();
+}  // namespace
+
 std::optional<Bytes> from_hex(std::string_view hex) {
     if (hex.size() % 2 != 0) return std::nullopt;
     Bytes out(hex.size() / 2);
+    const auto* in = reinterpret_cast<const unsigned char*>(hex.data());
+    int bad = 0;
     for (std::size_t i = 0; i < out.size(); ++i) {
-        int hi = hex_value(hex[2 * i]), lo = hex_value(hex[2 * i + 1]);
-        if (hi < 0 || lo < 0) return std::nullopt;
-        out[i] = static_cast<std::uint8_t>(hi << 4 | lo);
+        int hi = kHexTable[in[2 * i]], lo = kHexTable[in[2 * i + 1]];
+        bad |= hi | lo;  // any -1 sets the sign bit
+        out[i] = static_cast<std::uint8_t>(static_cast<unsigned>(hi) << 4 | (static_cast<unsigned>(lo) & 0x0F));
     }
+    if (bad < 0) return std::nullopt;
     return out;
 }
 
