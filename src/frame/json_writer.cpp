@@ -3,6 +3,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+
+#include <simdjson.h>
 
 #include "frame/text.hpp"
 
@@ -87,15 +90,41 @@ std::string format_float(float v) {
     return s;
 }
 
+namespace {
+
+// True when any of the eight bytes needs escaping: below 0x20, '"' or '\\'.
+inline bool needs_escape8(std::uint64_t v) {
+    constexpr std::uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+    auto has_zero = [&](std::uint64_t x) { return (x - ones) & ~x & highs; };
+    std::uint64_t below_space = (v - ones * 0x20) & ~v & highs;
+    return (below_space | has_zero(v ^ (ones * '"')) | has_zero(v ^ (ones * '\\'))) != 0;
+}
+
+}  // namespace
+
 void append_string(std::string& out, std::string_view s) {
     static constexpr char hex[] = "0123456789abcdef";
+    out.reserve(out.size() + s.size() + 2);
     out.push_back('"');
-    std::size_t run = 0;
-    for (std::size_t i = 0; i < s.size(); ++i) {
+    std::size_t run = 0, i = 0;
+    const std::size_t n = s.size();
+    while (i < n) {
+        // Skip clean stretches eight bytes at a time.
+        if (i + 8 <= n) {
+            std::uint64_t v;
+            std::memcpy(&v, s.data() + i, 8);
+            if (!needs_escape8(v)) {
+                i += 8;
+                continue;
+            }
+        }
         unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c >= 0x20 && c != '"' && c != '\\') continue;
+        if (c >= 0x20 && c != '"' && c != '\\') {
+            ++i;
+            continue;
+        }
         out.append(s.data() + run, i - run);
-        run = i + 1;
+        run = ++i;
         switch (c) {
             case '"': out.append("\\\""); break;
             case '\\': out.append("\\\\"); break;
@@ -110,7 +139,7 @@ void append_string(std::string& out, std::string_view s) {
                 out.push_back(hex[c & 0xF]);
         }
     }
-    out.append(s.data() + run, s.size() - run);
+    out.append(s.data() + run, n - run);
     out.push_back('"');
 }
 
@@ -162,7 +191,7 @@ Writer& Writer::end_array() {
 
 Writer& Writer::key(std::string_view name) {
     before_value();
-    if (error_.empty() && validate_utf8(as_bytes(name))) error_ = "member name is not valid UTF-8";
+    if (error_.empty() && !simdjson::validate_utf8(name.data(), name.size())) error_ = "member name is not valid UTF-8";
     append_string(out_, name);
     out_.append(pretty_ ? ": " : ":");
     after_key_ = true;
@@ -171,7 +200,7 @@ Writer& Writer::key(std::string_view name) {
 
 Writer& Writer::string(std::string_view s) {
     before_value();
-    if (error_.empty() && validate_utf8(as_bytes(s))) error_ = "string value is not valid UTF-8";
+    if (error_.empty() && !simdjson::validate_utf8(s.data(), s.size())) error_ = "string value is not valid UTF-8";
     append_string(out_, s);
     return *this;
 }

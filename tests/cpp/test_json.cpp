@@ -151,3 +151,40 @@ KC_TEST(tolerant_access) {
     CHECK_EQ(json::number_or(*root, "s", 0.5), 0.5);
     CHECK_EQ(json::bool_or(*root, "b", true), false);
 }
+
+// The writer skips clean stretches eight bytes at a time; compare it with a
+// byte-by-byte rendering of the escaping rule at every alignment.
+KC_TEST(string_escaping_matches_the_byte_rule_at_every_position) {
+    auto reference = [](std::string_view s) {
+        std::string out = "\"";
+        for (unsigned char c : s) {
+            if (c == '"') out += "\\\"";
+            else if (c == '\\') out += "\\\\";
+            else if (c == '\b') out += "\\b";
+            else if (c == '\t') out += "\\t";
+            else if (c == '\n') out += "\\n";
+            else if (c == '\f') out += "\\f";
+            else if (c == '\r') out += "\\r";
+            else if (c < 0x20) {
+                static const char* hex = "0123456789abcdef";
+                out += "\\u00";
+                out += hex[c >> 4];
+                out += hex[c & 15];
+            } else out += static_cast<char>(c);
+        }
+        return out + "\"";
+    };
+    const char specials[] = {'"', '\\', '\n', '\x01', '\x1f', ' ', '!', '\x7f', '\xc3', '\xa9', '#', '[', ']'};
+    for (std::size_t len = 0; len < 40; ++len) {
+        for (std::size_t pos = 0; pos < len; ++pos) {
+            for (char sp : specials) {
+                std::string s(len, 'a');
+                s[pos] = sp;
+                if (len > 3) s[len - 1 - pos % 3] = '"';
+                std::string got;
+                json::append_string(got, s);
+                CHECK_EQ(got, reference(s));
+            }
+        }
+    }
+}
