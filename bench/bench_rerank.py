@@ -118,6 +118,10 @@ def main():
          median_ns(lambda: kc.rerank_with_config(query, query_embedding, candidates_json, 10, True), repeat=9),
          "plain Python (json + loops)",
          median_ns(lambda: python_rerank(query, query_embedding, candidates_json, 10), repeat=3, number=1)),
+        # top_k 0 stops right after reading the candidates: the JSON share.
+        ("rerank, top_k 0 (reading the JSON only)",
+         median_ns(lambda: kc.rerank(query, query_embedding, candidates_json, 0), repeat=9),
+         "json.loads", median_ns(lambda: json.loads(candidates_json), repeat=5)),
         ("cosine_similarity 640-dim",
          median_ns(lambda: kc.cosine_similarity(a, b)),
          "plain Python loop", median_ns(lambda: python_cosine(a, b))),
