@@ -1,5 +1,7 @@
 #include "frame.hpp"
 
+#include "frame/numeric.hpp"
+
 #include <cmath>
 #include <cstring>
 #include <deque>
@@ -293,7 +295,7 @@ static bool number_list(PyObject* o, V& out, const ArgContext& ctx, Narrow narro
 }
 
 bool Conv<Floats32>::convert(PyObject* o, Floats32& out, const ArgContext& ctx) {
-    return number_list(o, out, ctx, [](double v) { return static_cast<float>(v); });
+    return number_list(o, out, ctx, [](double v) { return narrow_to_float(v); });
 }
 
 bool Conv<Floats64>::convert(PyObject* o, Floats64& out, const ArgContext& ctx) {

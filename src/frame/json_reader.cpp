@@ -8,8 +8,35 @@ namespace kc::json {
 
 using simdjson::dom::element_type;
 
-Document::Document() : parser_(std::make_unique<simdjson::dom::parser>()) {}
-Document::~Document() = default;
+namespace {
+
+// A parser's buffers grow to the largest document it has read; allocating
+// them afresh for every call costs milliseconds on large answers. Each
+// thread keeps a couple of idle parsers of moderate capacity for reuse.
+constexpr std::size_t kPoolSize = 2;
+constexpr std::size_t kPooledCapacity = 16u << 20;
+
+std::vector<std::unique_ptr<simdjson::dom::parser>>& idle_parsers() {
+    thread_local std::vector<std::unique_ptr<simdjson::dom::parser>> pool;
+    return pool;
+}
+
+}  // namespace
+
+Document::Document() {
+    auto& pool = idle_parsers();
+    if (!pool.empty()) {
+        parser_ = std::move(pool.back());
+        pool.pop_back();
+    } else {
+        parser_ = std::make_unique<simdjson::dom::parser>();
+    }
+}
+
+Document::~Document() {
+    auto& pool = idle_parsers();
+    if (parser_ && pool.size() < kPoolSize && parser_->capacity() <= kPooledCapacity) pool.push_back(std::move(parser_));
+}
 
 Read<Element> Document::parse(std::string_view text) {
     auto result = parser_->parse(text.data(), text.size(), true);

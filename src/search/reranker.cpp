@@ -4,6 +4,7 @@
 #include <limits>
 #include <unordered_map>
 
+#include "frame/numeric.hpp"
 #include "frame/sort.hpp"
 #include "frame/text.hpp"
 #include "frame/unicode.hpp"
@@ -37,20 +38,6 @@ void for_each_token(std::string_view lowered, Fn&& fn) {
 
 // Neither a > b nor a < b: equal, or a NaN on either side.
 bool same_score(double a, double b) { return !(a > b) && !(a < b); }
-
-// Round-to-nearest narrowing that stays defined for doubles beyond the
-// float range (they become infinities, as IEEE conversion would give).
-float narrow_to_float(double v) {
-    constexpr double max = std::numeric_limits<float>::max();
-    // Halfway between FLT_MAX and the next power of two: from here on the
-    // value rounds to infinity.
-    constexpr double overflow = 0x1.ffffffp127;
-    if (v >= overflow) return std::numeric_limits<float>::infinity();
-    if (v <= -overflow) return -std::numeric_limits<float>::infinity();
-    if (v > max) return std::numeric_limits<float>::max();
-    if (v < -max) return -std::numeric_limits<float>::max();
-    return static_cast<float>(v);
-}
 
 }  // namespace
 
