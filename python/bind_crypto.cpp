@@ -1,6 +1,8 @@
 // Key derivation, the encryption envelope, fingerprints, blind indices and
 // the embedding codec.
+#include "crypto/blind_index.hpp"
 #include "crypto/envelope.hpp"
+#include "crypto/fingerprint.hpp"
 #include "crypto/keys.hpp"
 #include "families.hpp"
 
@@ -48,6 +50,15 @@ PyObject* decrypt(std::string_view encrypted_base64, ByteView encryption_key) {
     return ret(crypto::decrypt(encrypted_base64, encryption_key));
 }
 
+PyObject* generate_blind_indices(std::string_view text) { return to_py(crypto::generate_blind_indices(text)); }
+
+PyObject* generate_content_fingerprint(std::string_view plaintext, ByteView dedup_key) {
+    if (!require_len(dedup_key, 32)) return nullptr;
+    return to_py(crypto::generate_content_fingerprint(plaintext, dedup_key));
+}
+
+PyObject* normalize_text(std::string_view text) { return to_py(crypto::normalize_text(text)); }
+
 }  // namespace
 
 std::vector<PyMethodDef> crypto_functions() {
@@ -66,6 +77,14 @@ std::vector<PyMethodDef> crypto_functions() {
             "Returns base64 of nonce | tag | ciphertext."),
         def<"decrypt(encrypted_base64, encryption_key)", decrypt>(
             "Decrypt a base64 envelope made by encrypt() and return the plaintext text."),
+        def<"generate_blind_indices(text)", generate_blind_indices>(
+            "SHA-256 blind indices (64 lower-case hex characters each) of the words of a text and of their\n"
+            "Porter stems (prefixed \"stem:\"), without duplicates, in order of first production."),
+        def<"generate_content_fingerprint(plaintext, dedup_key)", generate_content_fingerprint>(
+            "HMAC-SHA256 under the 32-byte dedup key of the normalised text, as 64 lower-case hex characters."),
+        def<"normalize_text(text)", normalize_text>(
+            "The text in NFC, lower-cased (final sigma included), with every white-space run collapsed to one\n"
+            "space and both ends trimmed."),
     };
 }
 
