@@ -1,6 +1,7 @@
 // Key derivation, the encryption envelope, fingerprints, blind indices and
 // the embedding codec.
 #include "crypto/blind_index.hpp"
+#include "crypto/embedding_codec.hpp"
 #include "crypto/envelope.hpp"
 #include "crypto/fingerprint.hpp"
 #include "crypto/keys.hpp"
@@ -59,6 +60,14 @@ PyObject* generate_content_fingerprint(std::string_view plaintext, ByteView dedu
 
 PyObject* normalize_text(std::string_view text) { return to_py(crypto::normalize_text(text)); }
 
+PyObject* encode_embedding_canonical(Floats32 embedding) {
+    return ret(crypto::encode_embedding_canonical(embedding));
+}
+
+PyObject* decode_embedding_universal(std::string_view payload) {
+    return ret(crypto::decode_embedding_universal(payload));
+}
+
 }  // namespace
 
 std::vector<PyMethodDef> crypto_functions() {
@@ -85,6 +94,12 @@ std::vector<PyMethodDef> crypto_functions() {
         def<"normalize_text(text)", normalize_text>(
             "The text in NFC, lower-cased (final sigma included), with every white-space run collapsed to one\n"
             "space and both ends trimmed."),
+        def<"encode_embedding_canonical(embedding)", encode_embedding_canonical>(
+            "Base64 payload of an embedding: 640 components as little-endian half precision, any other length\n"
+            "as little-endian single precision, the empty list as the empty text."),
+        def<"decode_embedding_universal(payload)", decode_embedding_universal>(
+            "The embedding held by a base64 payload (1280 bytes: 640 half-precision values; other multiples of\n"
+            "4 bytes: single precision) or by a legacy JSON array of numbers."),
     };
 }
 
