@@ -208,7 +208,7 @@ def test_correct_rounding_case_is_not_the_double_rounded_value():
 
 @pytest.mark.parametrize("text", [
     "[1, 2", "[1,]", "[1] [2]", "[1] x", "[01]", "[\"1\"]", "[[1]]", "[null]", "[true]", "[{}]", "[NaN]",
-    "[Infinity]", "[1e400]", "[.5]", "[+1]",
+    "[Infinity]", "[.5]", "[+1]",
 ])
 def test_malformed_legacy_json(text):
     with pytest.raises(ValueError) as err:
