@@ -4,6 +4,7 @@
 
 #include "families.hpp"
 #include "search/blind_search.hpp"
+#include "search/decrypt_rerank.hpp"
 #include "search/expansion.hpp"
 
 namespace kc::py {
@@ -36,6 +37,18 @@ PyObject* get_export_query() { return ascii_text(search::export_query()); }
 
 PyObject* hex_blob_to_base64(std::string_view hex_blob) { return to_py(search::hex_blob_to_base64(hex_blob)); }
 
+PyObject* decrypt_and_rerank(std::string_view facts_json, std::string_view query, Floats32 query_embedding,
+                             ByteView encryption_key, std::uint64_t top_k) {
+    if (!require_len(encryption_key, 32)) return nullptr;
+    auto facts = search::parse_subgraph_fact_array(facts_json);
+    if (!facts) {
+        to_pyerr(facts.error());
+        return nullptr;
+    }
+    auto ranked = search::decrypt_and_rerank_with_key(*facts, query, query_embedding, encryption_key, top_k);
+    return ret_json(search::to_json(ranked));
+}
+
 PyObject* merge_expansion_results(std::string_view fact_sets_json, double rrf_k) {
     return fact_list(search::merge_expansion_results_json(fact_sets_json, rrf_k));
 }
@@ -52,7 +65,10 @@ std::vector<PyMethodDef> search_functions() {
         def<"parse_broadened_response(response_json)", parse_broadened_response>(
             "Read the `data` object of a BroadenedSearch or ExportFacts answer into a JSON array of facts, "
             "dropping those with isActive false."),
-        // decrypt_and_rerank (facts_json, query, query_embedding, encryption_key, top_k) goes here.
+        def<"decrypt_and_rerank(facts_json, query, query_embedding, encryption_key, top_k)", decrypt_and_rerank>(
+            "Decrypt the facts of a search answer (a JSON array of SubgraphFact) with the 32-byte vault key and\n"
+            "rank the readable ones for the query (BM25, cosine similarity, rank fusion); unreadable facts are\n"
+            "skipped. Returns the JSON array of at most top_k RankedResult records, best first."),
         def<"get_search_query()", get_search_query>(
             "The SearchByBlindIndex GraphQL query ($trapdoors, $owner, $first)."),
         def<"get_broadened_search_query()", get_broadened_search_query>(
