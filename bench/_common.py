@@ -1,7 +1,11 @@
 """Shared timing helpers for the benchmarks: medians over repeats, ratios
 against a baseline measured in the same run."""
+import os
 import statistics
 import time
+
+# NumPy's BLAS threads spin between calls and steal the core being measured.
+os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
 
 
 def median_ns(fn, *, repeat=15, number=None, min_time=0.02):

@@ -23,6 +23,7 @@ Result<Bytes> seal(ByteView plaintext, ByteView key) {
 }
 
 Result<Bytes> seal_with_nonce(ByteView plaintext, ByteView key, std::span<const std::uint8_t, kNonceBytes> nonce_in) {
+    sodium_ready();
     if (plaintext.size() > crypto_aead_xchacha20poly1305_ietf_MESSAGEBYTES_MAX - kTagBytes)
         return fail(Error::crypto(cat("XChaCha20-Poly1305 encrypt failed: ", kCipherFailure)));
     Bytes out(kEnvelopeOverhead + plaintext.size());
@@ -39,6 +40,7 @@ Result<Bytes> seal_with_nonce(ByteView plaintext, ByteView key, std::span<const 
 }
 
 Result<Bytes> open(ByteView envelope, ByteView key) {
+    sodium_ready();
     if (envelope.size() < kEnvelopeOverhead) return fail(Error::crypto("Encrypted data too short"));
     const std::uint8_t* nonce = envelope.data();
     const std::uint8_t* tag = envelope.data() + kNonceBytes;

@@ -7,7 +7,6 @@
 
 #include <bit>
 #include <cstring>
-#include <mutex>
 
 namespace kc::crypto {
 namespace {
@@ -122,11 +121,18 @@ void pbkdf2_sha512(std::span<std::uint8_t> out, ByteView password, ByteView salt
                       static_cast<int>(out.size()), out.data());
 }
 
-void random_bytes(std::span<std::uint8_t> out) {
-    static std::once_flag once;
-    std::call_once(once, [] {
+void sodium_ready() {
+    // sodium_init() also picks the vectorised ChaCha20 and Poly1305 code for
+    // this CPU; without it libsodium runs its portable reference code.
+    static const bool ready = [] {
         if (sodium_init() < 0) std::abort();  // no entropy source: never hand out weak nonces
-    });
+        return true;
+    }();
+    (void)ready;
+}
+
+void random_bytes(std::span<std::uint8_t> out) {
+    sodium_ready();
     randombytes_buf(out.data(), out.size());
 }
 

@@ -33,6 +33,10 @@ std::expected<void, std::string> hkdf_sha256(std::span<std::uint8_t> out, ByteVi
 // PBKDF2-HMAC-SHA512.
 void pbkdf2_sha512(std::span<std::uint8_t> out, ByteView password, ByteView salt, unsigned iterations);
 
+// Initialises libsodium once (thread-safe): selects its fastest code for
+// this CPU. Every libsodium caller runs it first.
+void sodium_ready();
+
 // Fills `out` from the operating system's CSPRNG (libsodium).
 void random_bytes(std::span<std::uint8_t> out);
 

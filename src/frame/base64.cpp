@@ -62,19 +62,23 @@ std::expected<Bytes, std::string> base64_decode(std::string_view text) {
     // Every quad but the last: only alphabet symbols are allowed.
     std::size_t body = n - rem;
     if (rem == 0) body = body >= 4 ? body - 4 : 0;
-    Bytes out;
-    out.reserve(n / 4 * 3 + 3);
+    Bytes out(body / 4 * 3 + 3);
+    std::uint8_t* o = out.data();
     for (std::size_t i = 0; i < body; i += 4) {
-        std::uint32_t v = 0;
-        for (std::size_t k = 0; k < 4; ++k) {
-            std::uint8_t m = kTable[in[i + k]];
-            if (m == kInvalid) return std::unexpected(invalid_symbol(i + k, in[i + k]));
-            v = v << 6 | m;
+        const std::uint32_t a = kTable[in[i]], b = kTable[in[i + 1]], c = kTable[in[i + 2]], d = kTable[in[i + 3]];
+        // Invalid symbols map to 0xFF, valid ones stay below 64.
+        if ((a | b | c | d) & 0x80) {
+            std::size_t k = 0;
+            while (kTable[in[i + k]] != kInvalid) ++k;
+            return std::unexpected(invalid_symbol(i + k, in[i + k]));
         }
-        out.push_back(static_cast<std::uint8_t>(v >> 16));
-        out.push_back(static_cast<std::uint8_t>(v >> 8));
-        out.push_back(static_cast<std::uint8_t>(v));
+        const std::uint32_t v = a << 18 | b << 12 | c << 6 | d;
+        o[0] = static_cast<std::uint8_t>(v >> 16);
+        o[1] = static_cast<std::uint8_t>(v >> 8);
+        o[2] = static_cast<std::uint8_t>(v);
+        o += 3;
     }
+    out.resize(static_cast<std::size_t>(o - out.data()));
 
     // The final (possibly padded) quad.
     std::size_t morsel_count = 0, pad_count = 0, first_pad = 0;

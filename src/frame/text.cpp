@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include <simdjson.h>
+
 namespace kc {
 
 void append_utf8(std::string& out, char32_t c) {
@@ -65,6 +67,9 @@ std::string Utf8Error::describe() const {
 // Reports the maximal invalid prefix the way the common validators do: the
 // error length counts the bytes that could start a valid sequence.
 std::optional<Utf8Error> validate_utf8(ByteView v) {
+    // Valid text (the usual case) is confirmed by the vectorised validator;
+    // only invalid input is walked byte by byte to say where and why.
+    if (simdjson::validate_utf8(reinterpret_cast<const char*>(v.data()), v.size())) return std::nullopt;
     const std::size_t n = v.size();
     std::size_t i = 0;
     while (i < n) {
