@@ -10,6 +10,7 @@ import pickle
 import random
 import struct
 
+import numpy as np
 import pytest
 
 import kelvane_core as kc
@@ -240,7 +241,6 @@ def test_signatures_and_docstrings():
         lambda: kc.LshHasher(seed=SEED, dims=640),
         lambda: kc.LshHasher(SEED, dims=640, n_bits=32, n_tables=20),
         lambda: kc.LshHasher(n_bits=32, dims=640, seed=SEED),
-        lambda: kc.LshHasher(SEED, True * 640),
     ],
 )
 def test_binding_of_constructor_arguments(make, default_hasher):
@@ -255,6 +255,9 @@ def test_properties():
     assert (h.tables, h.bits, h.dimensions) == (3, 7, 12)
     assert all(type(v) is int for v in (h.tables, h.bits, h.dimensions))
     assert len(h.hash([1.0] * 12)) == 3
+    # Integers by the index protocol, bool included.
+    h = kc.LshHasher(SEED, np.int64(5), True, np.uint8(2))
+    assert (h.tables, h.bits, h.dimensions) == (1, 2, 5)
 
 
 def test_instances_and_class_are_immutable():

@@ -295,10 +295,18 @@ Result<LshHasher> with_params(ByteView seed, std::uint64_t dims, std::uint64_t n
     norms.assign(n_tables * n_bits, 0.0);
 
     // The streams of several tables are derived together so their HKDF
-    // blocks fill the SHA-256 lanes; a batch stays small enough for the cache.
+    // blocks fill the sixteen SHA-256 lanes: as many tables as fit in about
+    // a megabyte of stream, fewer when that makes the full blocks a multiple
+    // of sixteen (4 tables of 20 full blocks with the defaults).
     const std::size_t stream_bytes = per_table * 8;
-    const std::size_t blocks_per_table = (stream_bytes + 8159) / 8160;
-    const std::size_t batch = std::clamp<std::size_t>(64 / blocks_per_table, 1, std::max<std::size_t>(1, (1u << 20) / stream_bytes));
+    const std::size_t full_blocks = stream_bytes / 8160;
+    std::size_t batch = std::clamp<std::size_t>((std::size_t{1} << 20) / stream_bytes, 1, n_tables);
+    for (std::size_t b = batch; b > 1; --b) {
+        if (b * full_blocks % 16 == 0) {
+            batch = b;
+            break;
+        }
+    }
     Bytes streams(std::min<std::size_t>(batch, n_tables) * stream_bytes);
     std::vector<std::string> labels;
     std::vector<LabelledStreamJob> jobs;
@@ -351,6 +359,7 @@ namespace lsh_internal {
 std::vector<Kernel> available_kernels() {
     std::vector<Kernel> k{Kernel::Portable};
 #ifdef KC_LSH_X86
+    __builtin_cpu_init();
     if (__builtin_cpu_supports("avx2")) k.push_back(Kernel::Avx2);
     if (__builtin_cpu_supports("avx512f")) k.push_back(Kernel::Avx512);
 #endif

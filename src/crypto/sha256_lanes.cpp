@@ -181,9 +181,13 @@ __attribute__((target("avx512f"))) void compress_x16(__m512i* st, const __m512i*
 }
 
 bool cpu_has_sha_extensions() {
+    __builtin_cpu_init();  // idempotent; safe however early the first call comes
     return __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1") && __builtin_cpu_supports("ssse3");
 }
-bool cpu_has_avx512() { return __builtin_cpu_supports("avx512f"); }
+bool cpu_has_avx512() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f");
+}
 
 #else
 
