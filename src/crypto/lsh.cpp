@@ -26,9 +26,7 @@ struct LshAccess {
         h.dims_ = dims;
         h.n_tables_ = n_tables;
         h.n_bits_ = n_bits;
-        h.padded_bits_ = (n_bits + 7) / 8 * 8;
     }
-    static std::size_t padded_bits(const LshHasher& h) { return h.padded_bits_; }
     static bool screenable(const LshHasher& h) { return h.screenable_; }
     static void set_screenable(LshHasher& h, bool v) { h.screenable_ = v; }
 };
@@ -40,14 +38,13 @@ using lsh_internal::Kernel;
 // Bits per storage group: four 8-double AVX-512 registers, or eight AVX2 ones.
 constexpr std::size_t kGroup = 32;
 
-std::size_t group_width(std::size_t padded_bits, std::size_t group) {
-    return std::min(kGroup, padded_bits - group * kGroup);
-}
+// Groups hold 32 bits each, the last one the rest.
+std::size_t group_width(std::size_t n_bits, std::size_t group) { return std::min(kGroup, n_bits - group * kGroup); }
 
 // Position of bit k, component d inside one table's block.
-std::size_t slot(std::size_t dims, std::size_t padded_bits, std::size_t k, std::size_t d) {
+std::size_t slot(std::size_t dims, std::size_t n_bits, std::size_t k, std::size_t d) {
     const std::size_t group = k / kGroup;
-    return group * kGroup * dims + d * group_width(padded_bits, group) + k % kGroup;
+    return group * kGroup * dims + d * group_width(n_bits, group) + k % kGroup;
 }
 
 // ---- dot products ----------------------------------------------------------
@@ -117,24 +114,30 @@ __attribute__((target("avx2"))) void dots_avx2(const P* planes, const E* e, std:
 
 #endif
 
-// The dots of one group (`width` a multiple of 8, at most 32).
+// The dots of one group of `width` (1 … 32) lanes: AVX-512 for multiples
+// of 8, AVX2 (which every AVX-512 processor has) for multiples of 4, the
+// portable loop otherwise.
 template <class P, class E>
 void group_dots(Kernel kernel, const P* planes, const E* e, std::size_t dims, std::size_t width, double* out) {
 #ifdef KC_LSH_X86
-    if (kernel == Kernel::Avx512) {
+    if (kernel == Kernel::Avx512 && width % 8 == 0) {
         switch (width) {
             case 8: return dots_avx512<1>(planes, e, dims, out);
             case 16: return dots_avx512<2>(planes, e, dims, out);
             case 24: return dots_avx512<3>(planes, e, dims, out);
-            default: return dots_avx512<4>(planes, e, dims, out);
+            case 32: return dots_avx512<4>(planes, e, dims, out);
         }
     }
-    if (kernel == Kernel::Avx2) {
+    if (kernel != Kernel::Portable && width % 4 == 0) {
         switch (width) {
+            case 4: return dots_avx2<1>(planes, e, dims, out);
             case 8: return dots_avx2<2>(planes, e, dims, out);
+            case 12: return dots_avx2<3>(planes, e, dims, out);
             case 16: return dots_avx2<4>(planes, e, dims, out);
+            case 20: return dots_avx2<5>(planes, e, dims, out);
             case 24: return dots_avx2<6>(planes, e, dims, out);
-            default: return dots_avx2<8>(planes, e, dims, out);
+            case 28: return dots_avx2<7>(planes, e, dims, out);
+            case 32: return dots_avx2<8>(planes, e, dims, out);
         }
     }
 #endif
@@ -203,8 +206,8 @@ Result<Unit> table_bits(const LshHasher& h, std::span<const E> e, Kernel kernel,
     if (e.size() != h.dims())
         return fail(Error::lsh(cat("embedding dimension mismatch: expected ", h.dims(), ", got ", e.size())));
     const std::size_t dims = h.dims();
-    const std::size_t padded = LshAccess::padded_bits(h);
-    const std::size_t table_size = padded * dims;
+    const std::size_t n_bits = h.n_bits();
+    const std::size_t table_size = n_bits * dims;
     const auto& planes = LshAccess::planes(h);
     const auto& screened = LshAccess::screen(h);
     const auto& norms = LshAccess::norms(h);
@@ -217,15 +220,14 @@ Result<Unit> table_bits(const LshHasher& h, std::span<const E> e, Kernel kernel,
     double dots[kGroup];
     for (std::size_t t = 0; t < h.n_tables(); ++t) {
         for (std::size_t g = 0; g * kGroup < h.n_bits(); ++g) {
-            const std::size_t width = group_width(padded, g);
+            const std::size_t width = group_width(n_bits, g);
             const std::size_t first = g * kGroup;
-            const std::size_t used = std::min(kGroup, h.n_bits() - first);
             const std::size_t offset = t * table_size + first * dims;
             bool decided = false;
             if (margin_scale > 0.0) {
                 group_dots(kernel, screened.data() + offset, e.data(), dims, width, dots);
                 decided = true;
-                for (std::size_t lane = 0; lane < used && decided; ++lane) {
+                for (std::size_t lane = 0; lane < width && decided; ++lane) {
                     const double margin = margin_scale * norms[t * h.n_bits() + first + lane];
                     if (dots[lane] > margin) {
                         bits[first + lane] = '1';
@@ -239,7 +241,7 @@ Result<Unit> table_bits(const LshHasher& h, std::span<const E> e, Kernel kernel,
             if (!decided) {
                 group_dots(kernel, planes.data() + offset, e.data(), dims, width, dots);
                 // NaN compares false: '0'; -0.0 >= 0.0: '1'.
-                for (std::size_t lane = 0; lane < used; ++lane) bits[first + lane] = dots[lane] >= 0.0 ? '1' : '0';
+                for (std::size_t lane = 0; lane < width; ++lane) bits[first + lane] = dots[lane] >= 0.0 ? '1' : '0';
             }
         }
         sink(t, std::string_view(bits));
@@ -269,7 +271,7 @@ Result<std::vector<std::string>> hash_impl(const LshHasher& h, std::span<const E
 }  // namespace
 
 double LshHasher::hyperplane(std::size_t t, std::size_t k, std::size_t d) const noexcept {
-    return planes_[t * padded_bits_ * dims_ + slot(dims_, padded_bits_, k, d)];
+    return planes_[t * n_bits_ * dims_ + slot(dims_, n_bits_, k, d)];
 }
 
 Result<LshHasher> with_params(ByteView seed, std::uint64_t dims, std::uint64_t n_tables, std::uint64_t n_bits) {
@@ -285,8 +287,7 @@ Result<LshHasher> with_params(ByteView seed, std::uint64_t dims, std::uint64_t n
 
     LshHasher h;
     LshAccess::set_shape(h, dims, n_tables, n_bits);
-    const std::size_t padded = LshAccess::padded_bits(h);
-    const std::size_t table_size = padded * dims;
+    const std::size_t table_size = n_bits * dims;
     auto& planes = LshAccess::planes(h);
     auto& screened = LshAccess::screen(h);
     auto& norms = LshAccess::norms(h);
@@ -326,7 +327,7 @@ Result<LshHasher> with_params(ByteView seed, std::uint64_t dims, std::uint64_t n
             const std::uint8_t* p = streams.data() + i * stream_bytes;
             for (std::size_t k = 0; k < n_bits; ++k) {
                 const std::size_t group = k / kGroup;
-                const std::size_t width = group_width(padded, group);
+                const std::size_t width = group_width(n_bits, group);
                 const std::size_t base = group * kGroup * dims + k % kGroup;
                 double sum = 0.0;
                 for (std::size_t d = 0; d < dims; ++d, p += 8) {
@@ -388,16 +389,15 @@ Result<std::vector<double>> dot_products(const LshHasher& hasher, std::span<cons
     if (embedding.size() != hasher.dims())
         return fail(Error::lsh(cat("embedding dimension mismatch: expected ", hasher.dims(), ", got ", embedding.size())));
     const std::size_t dims = hasher.dims(), n_bits = hasher.n_bits();
-    const std::size_t padded = LshAccess::padded_bits(hasher);
     std::vector<double> out;
     out.reserve(hasher.n_tables() * n_bits);
     double dots[kGroup];
     for (std::size_t t = 0; t < hasher.n_tables(); ++t) {
         for (std::size_t first = 0; first < n_bits; first += kGroup) {
-            const std::size_t width = group_width(padded, first / kGroup);
-            group_dots(kernel, LshAccess::planes(hasher).data() + t * padded * dims + first * dims, embedding.data(),
+            const std::size_t width = group_width(n_bits, first / kGroup);
+            group_dots(kernel, LshAccess::planes(hasher).data() + t * n_bits * dims + first * dims, embedding.data(),
                        dims, width, dots);
-            out.insert(out.end(), dots, dots + std::min(kGroup, n_bits - first));
+            out.insert(out.end(), dots, dots + width);
         }
     }
     return out;

@@ -55,7 +55,6 @@ private:
     std::size_t dims_ = 0;
     std::size_t n_tables_ = 0;
     std::size_t n_bits_ = 0;
-    std::size_t padded_bits_ = 0;  // n_bits rounded up to a multiple of 8
     std::vector<double, AlignedAllocator<double>> planes_;
     // The same values rounded to single precision, for the screening pass.
     std::vector<float, AlignedAllocator<float>> screen_;

@@ -113,7 +113,8 @@ std::vector<std::vector<double>> embeddings_for(const LshHasher& h, std::mt19937
 struct Shape {
     std::size_t dims, tables, bits;
 };
-const Shape kShapes[] = {{1, 1, 1}, {2, 3, 5}, {17, 2, 40}, {9, 1, 65}, {100, 3, 24}, {640, 2, 32}, {33, 1, 8}};
+const Shape kShapes[] = {{1, 1, 1},  {2, 3, 5},    {17, 2, 40},  {9, 1, 65}, {100, 3, 24},
+                          {640, 2, 32}, {33, 1, 8}, {5, 2, 12}, {7, 1, 36}, {11, 1, 7}, {3, 2, 4}};
 
 }  // namespace
 
