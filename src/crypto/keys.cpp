@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "crypto/primitives.hpp"
+#include "crypto/sha256_lanes.hpp"
 #include "crypto/wordlist.hpp"
 #include "frame/unicode.hpp"
 
@@ -112,14 +113,11 @@ Result<Key32> derive_lsh_seed(std::string_view phrase, ByteView salt) {
 }
 
 Result<Unit> derive_random_bytes_into(std::span<std::uint8_t> out, ByteView ikm, std::string_view label) {
-    std::size_t done = 0;
-    for (std::size_t block = 0; done < out.size(); ++block) {
-        std::size_t take = std::min(kHkdfBlock, out.size() - done);
-        std::string info = cat(label, "_block_", block);
-        auto r = hkdf_sha256(out.subspan(done, take), {}, ikm, as_bytes(info));
-        if (!r) return fail(Error::crypto(cat("HKDF expand failed: ", r.error())));
-        done += take;
-    }
+    // Blocks of kHkdfBlock bytes, block b from the info label_block_b; they
+    // share the extract step and expand side by side.
+    static_assert(kHkdfBlock == 255 * 32);
+    const LabelledStreamJob stream{label, out};
+    derive_labelled_streams(ikm, std::span<const LabelledStreamJob>(&stream, 1));
     return Unit{};
 }
 
