@@ -6,6 +6,7 @@
 #include "search/blind_search.hpp"
 #include "search/decrypt_rerank.hpp"
 #include "search/expansion.hpp"
+#include "search/trapdoors.hpp"
 
 namespace kc::py {
 namespace {
@@ -37,6 +38,16 @@ PyObject* get_export_query() { return ascii_text(search::export_query()); }
 
 PyObject* hex_blob_to_base64(std::string_view hex_blob) { return to_py(search::hex_blob_to_base64(hex_blob)); }
 
+PyObject* generate_search_trapdoors(std::string_view query, Floats32 query_embedding, LshRef lsh_hasher) {
+    return ret(search::generate_search_trapdoors(query, query_embedding, *lsh_hasher));
+}
+
+PyObject* generate_expansion_trapdoors(std::vector<std::string> queries, std::vector<Floats32> embeddings,
+                                       LshRef lsh_hasher) {
+    std::vector<std::vector<float>> vectors(embeddings.begin(), embeddings.end());
+    return ret(search::generate_expansion_trapdoors(queries, vectors, *lsh_hasher));
+}
+
 PyObject* decrypt_and_rerank(std::string_view facts_json, std::string_view query, Floats32 query_embedding,
                              ByteView encryption_key, std::uint64_t top_k) {
     if (!require_len(encryption_key, 32)) return nullptr;
@@ -57,7 +68,9 @@ PyObject* merge_expansion_results(std::string_view fact_sets_json, double rrf_k)
 
 std::vector<PyMethodDef> search_functions() {
     return {
-        // generate_search_trapdoors (query, query_embedding, lsh_hasher) goes here.
+        def<"generate_search_trapdoors(query, query_embedding, lsh_hasher)", generate_search_trapdoors>(
+            "The search trapdoors of a query: its blind indices followed by the LSH bucket hashes of its\n"
+            "embedding, in the order produced."),
         def<"parse_search_response(response_json)", parse_search_response>(
             "Read the `data` object of a SearchByBlindIndex answer into a JSON array of facts.\n\n"
             "Entries without a fact and facts with isActive false are skipped; a fact reached through "
@@ -77,7 +90,8 @@ std::vector<PyMethodDef> search_functions() {
             "The ExportFacts GraphQL query ($owner, $first, $skip) paging through all active facts."),
         def<"hex_blob_to_base64(hex_blob)", hex_blob_to_base64>(
             "Convert an encrypted blob's hex text (optionally 0x-prefixed) to padded base64; None for bad hex."),
-        // generate_expansion_trapdoors (queries, embeddings, lsh_hasher) goes here.
+        def<"generate_expansion_trapdoors(queries, embeddings, lsh_hasher)", generate_expansion_trapdoors>(
+            "The trapdoors of a query and its reformulations: one list per (query, embedding) pair, in order."),
         def<"merge_expansion_results(fact_sets_json, rrf_k)", merge_expansion_results>(
             "Merge the fact arrays of several query formulations by reciprocal rank fusion (rrf_k usually "
             "60.0) into one JSON fact array."),

@@ -1,0 +1,128 @@
+#include "store/prepare.hpp"
+
+#include <array>
+#include <bit>
+
+#include "crypto/envelope.hpp"
+#include "crypto/fingerprint.hpp"
+#include "crypto/index_terms.hpp"
+#include "crypto/primitives.hpp"
+#include "frame/base64.hpp"
+#include "frame/json_writer.hpp"
+#include "store/fact_id.hpp"
+#include "store/protobuf.hpp"
+
+namespace kc::store {
+namespace {
+
+Result<Bytes> seal(ByteView plaintext, ByteView key, const Environment& env) {
+    std::array<std::uint8_t, crypto::kNonceBytes> nonce;
+    env.random(nonce);
+    return crypto::seal_with_nonce(plaintext, key, nonce);
+}
+
+// {"a":…,"s":…,"t":…}, compact, with the module's string escaping.
+std::string fact_document(std::string_view agent_id, std::string_view source, std::string_view text) {
+    std::string doc;
+    doc.reserve(text.size() + source.size() + agent_id.size() + 20);
+    doc += "{\"a\":";
+    json::append_string(doc, agent_id);
+    doc += ",\"s\":";
+    json::append_string(doc, source);
+    doc += ",\"t\":";
+    json::append_string(doc, text);
+    doc += '}';
+    return doc;
+}
+
+Result<PreparedFact> prepare(std::string_view text, ByteView encryption_key, ByteView dedup_key,
+                             const crypto::LshHasher& hasher, std::span<const float> embedding, double decay_score,
+                             std::string_view source, std::string_view owner, std::string_view agent_id,
+                             const Environment& env) {
+    PreparedFact fact;
+    std::array<std::uint8_t, 10> id_bits;
+    env.random(id_bits);
+    fact.fact_id = uuid_v7(env.now, id_bits);
+    fact.timestamp = format_timestamp_millis(env.now);
+    fact.owner = std::string(owner);
+    fact.source = std::string(source);
+    fact.agent_id = std::string(agent_id);
+
+    std::string document = fact_document(agent_id, source, text);
+    auto envelope = seal(as_bytes(document), encryption_key, env);
+    crypto::wipe(document.data(), document.size());
+    if (!envelope) return fail(envelope.error());
+    fact.encrypted_blob_hex = to_hex(*envelope);
+
+    auto terms = crypto::blind_indices_with_buckets(text, embedding, hasher);
+    if (!terms) return fail(terms.error());
+    fact.blind_indices = std::move(*terms);
+
+    fact.content_fp = crypto::generate_content_fingerprint(text, dedup_key);
+    auto sealed_embedding = encrypt_embedding(embedding, encryption_key, env);
+    if (!sealed_embedding) return fail(sealed_embedding.error());
+    fact.encrypted_embedding = std::move(*sealed_embedding);
+    fact.decay_score = clamp_decay_score(decay_score);
+
+    FactPayload payload;
+    payload.id = fact.fact_id;
+    payload.timestamp = fact.timestamp;
+    payload.owner = fact.owner;
+    payload.encrypted_blob_hex = fact.encrypted_blob_hex;
+    payload.blind_indices = fact.blind_indices;
+    payload.decay_score = fact.decay_score;
+    payload.source = fact.source;
+    payload.content_fp = fact.content_fp;
+    payload.agent_id = fact.agent_id;
+    payload.encrypted_embedding = fact.encrypted_embedding;
+    payload.version = default_fact_version;
+    fact.protobuf_bytes = encode_fact_protobuf(payload);
+    return fact;
+}
+
+}  // namespace
+
+Environment Environment::live() {
+    return Environment{now_utc(), [](std::span<std::uint8_t> out) { crypto::random_bytes(out); }};
+}
+
+double clamp_decay_score(double score) {
+    if (score < 0.0) score = 0.0;
+    if (score > 1.0) score = 1.0;
+    return score;
+}
+
+Result<std::string> encrypt_embedding(std::span<const float> embedding, ByteView encryption_key,
+                                      const Environment& env) {
+    Bytes packed(embedding.size() * 4);
+    for (std::size_t i = 0; i < embedding.size(); ++i) {
+        std::uint32_t bits = std::bit_cast<std::uint32_t>(embedding[i]);
+        for (int k = 0; k < 4; ++k) packed[4 * i + k] = static_cast<std::uint8_t>(bits >> (8 * k));
+    }
+    std::string payload = base64_encode(packed);
+    auto envelope = seal(as_bytes(payload), encryption_key, env);
+    if (!envelope) return fail(envelope.error());
+    return base64_encode(*envelope);
+}
+
+Result<PreparedFact> prepare_fact(std::string_view text, ByteView encryption_key, ByteView dedup_key,
+                                  const crypto::LshHasher& hasher, std::span<const float> embedding,
+                                  double importance, std::string_view source, std::string_view owner,
+                                  std::string_view agent_id, const Environment& env) {
+    return prepare(text, encryption_key, dedup_key, hasher, embedding, importance / 10.0, source, owner, agent_id,
+                   env);
+}
+
+Result<PreparedFact> prepare_fact_with_decay_score(std::string_view text, ByteView encryption_key,
+                                                   ByteView dedup_key, const crypto::LshHasher& hasher,
+                                                   std::span<const float> embedding, double decay_score,
+                                                   std::string_view source, std::string_view owner,
+                                                   std::string_view agent_id, const Environment& env) {
+    return prepare(text, encryption_key, dedup_key, hasher, embedding, decay_score, source, owner, agent_id, env);
+}
+
+Bytes prepare_tombstone(std::string_view fact_id, std::string_view owner, const Environment& env) {
+    return encode_tombstone_protobuf(fact_id, owner, default_fact_version, env.now);
+}
+
+}  // namespace kc::store
