@@ -1,5 +1,6 @@
 #include "frame/json_writer.hpp"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -238,6 +239,29 @@ Writer& Writer::boolean(bool v) {
 Writer& Writer::null() {
     before_value();
     out_.append("null");
+    return *this;
+}
+
+Writer& Writer::byte_array(std::span<const std::uint8_t> bytes) {
+    // Byte arrays carry whole protobuf messages (thousands of elements):
+    // each element is copied from a table instead of formatted.
+    static const auto table = [] {
+        std::array<std::array<char, 4>, 256> t{};  // digits, then the length in the last slot
+        for (int v = 0; v < 256; ++v) {
+            auto r = std::to_chars(t[v].data(), t[v].data() + 3, v);
+            t[v][3] = static_cast<char>(r.ptr - t[v].data());
+        }
+        return t;
+    }();
+    before_value();
+    out_.reserve(out_.size() + bytes.size() * 4 + 2);
+    out_.push_back('[');
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i) out_.push_back(',');
+        const auto& digits = table[bytes[i]];
+        out_.append(digits.data(), static_cast<std::size_t>(digits[3]));
+    }
+    out_.push_back(']');
     return *this;
 }
 

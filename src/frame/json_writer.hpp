@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +46,8 @@ public:
     Writer& number_f32(float v);
     Writer& boolean(bool v);
     Writer& null();
+    // An array of integers 0..255, one per byte (compact writers only).
+    Writer& byte_array(std::span<const std::uint8_t> bytes);
     // An already rendered compact JSON value (compact writers only).
     Writer& raw(std::string_view json);
 

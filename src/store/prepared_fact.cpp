@@ -21,9 +21,7 @@ std::expected<std::string, std::string> to_json(const PreparedFact& f) {
     w.key("encrypted_embedding");
     if (f.encrypted_embedding) w.string(*f.encrypted_embedding);
     else w.null();
-    w.key("protobuf_bytes").begin_array();
-    for (std::uint8_t b : f.protobuf_bytes) w.unsigned_integer(b);
-    w.end_array();
+    w.key("protobuf_bytes").byte_array(f.protobuf_bytes);
     w.end_object();
     return std::move(w).finish();
 }

@@ -188,3 +188,10 @@ KC_TEST(string_escaping_matches_the_byte_rule_at_every_position) {
         }
     }
 }
+
+KC_TEST(byte_arrays) {
+    json::Writer w;
+    std::uint8_t bytes[] = {0, 9, 10, 99, 100, 255};
+    w.begin_object().key("b").byte_array(bytes).key("e").byte_array({}).end_object();
+    CHECK_EQ(std::move(w).finish().value(), "{\"b\":[0,9,10,99,100,255],\"e\":[]}");
+}
