@@ -243,11 +243,6 @@ std::string format_f32_plain(float value) {
 Result<std::string> encode_embedding_canonical(std::span<const float> embedding) {
     const std::size_t n = embedding.size();
     if (n == 0) return std::string();
-    if (n == kAmbiguousDims)
-        return fail(Error::invalid_input(
-            cat("embedding has ", n, " components — its f32 payload would be exactly ", kHalfPayloadBytes,
-                " bytes, which decoders read back as ", kHalfEmbeddingDims,
-                " f16 values; refusing to write a payload that cannot round-trip")));
 
     std::string packed;
     if (n == kHalfEmbeddingDims) {
@@ -266,6 +261,13 @@ Result<std::string> encode_embedding_canonical(std::span<const float> embedding)
     } else {
         for (std::size_t i = 0; i < n; ++i)
             if (!std::isfinite(embedding[i])) return fail(Error::invalid_input(non_finite(i, embedding[i])));
+        // A non-finite component is reported as such whatever the length;
+        // only a clean 320-vector meets the ambiguity refusal.
+        if (n == kAmbiguousDims)
+            return fail(Error::invalid_input(
+                cat("embedding has ", n, " components — its f32 payload would be exactly ", kHalfPayloadBytes,
+                    " bytes, which decoders read back as ", kHalfEmbeddingDims,
+                    " f16 values; refusing to write a payload that cannot round-trip")));
         packed.reserve(4 * n);
         for (float v : embedding) put_u32(packed, std::bit_cast<std::uint32_t>(v));
     }

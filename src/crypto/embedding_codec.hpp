@@ -30,7 +30,7 @@ constexpr float kHalfMax = 65504.0f;                               // largest fi
 //    silently saturate to ±inf"  (640 components only)
 //   "embedding has 320 components — its f32 payload would be exactly 1280
 //    bytes, which decoders read back as 640 f16 values; refusing to write a
-//    payload that cannot round-trip"
+//    payload that cannot round-trip"  (after the finiteness check)
 Result<std::string> encode_embedding_canonical(std::span<const float> embedding);
 
 // The embedding of a payload, after trimming White_Space: a text starting
