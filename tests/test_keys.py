@@ -83,6 +83,9 @@ STRICT = "invalid mnemonic: invalid BIP-39 mnemonic: "
          "Word count must be 12, 15, 18, 21, or 24"),
         ("Abandon " + "abandon " * 10 + "about", STRICT + "mnemonic contains an unknown word (word 0)"),
         ("abandon " * 5 + "zzz " + "abandon " * 5 + "about", STRICT + "mnemonic contains an unknown word (word 5)"),
+        # The word count is checked before the words, the words before the checksum.
+        ("zzz " * 11, STRICT + "mnemonic has an invalid word count: 11. Word count must be 12, 15, 18, 21, or 24"),
+        ("abandon " * 10 + "zzz abandon", STRICT + "mnemonic contains an unknown word (word 10)"),
     ],
 )
 def test_strict_messages(phrase, message):
@@ -97,6 +100,9 @@ def test_strict_messages(phrase, message):
         ("abandon " * 10 + "about", "invalid mnemonic: expected 12 or 24 words, got 11"),
         ("Abandon " + "abandon " * 10 + "about", "invalid mnemonic: word 'Abandon' not in BIP-39 English wordlist"),
         ("abandon " * 11 + "zzz", "invalid mnemonic: word 'zzz' not in BIP-39 English wordlist"),
+        ("zzz " * 11, "invalid mnemonic: expected 12 or 24 words, got 11"),
+        ("zzz " * 18, "invalid mnemonic: expected 12 or 24 words, got 18"),
+        ("abandon " * 22 + "yyy zzz", "invalid mnemonic: word 'yyy' not in BIP-39 English wordlist"),
     ],
 )
 def test_lenient_messages(phrase, message):

@@ -1,12 +1,12 @@
 #include "crypto/embedding_codec.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 
 #include "frame/base64.hpp"
-#include "frame/json_reader.hpp"
 #include "frame/text.hpp"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -59,74 +59,116 @@ __attribute__((target("f16c"))) void hw_block(const float* in, std::size_t n, st
 #endif
 
 // ---- legacy JSON array --------------------------------------------------------
+//
+// The array is read here rather than by the document reader: its grammar is
+// tiny, and every JSON number must be accepted, including integers beyond 64
+// bits (which the document reader refuses), and converted once, from its
+// text, to the nearest binary32 (going through a double would round twice).
 
 constexpr bool is_json_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-std::string_view trim_json_space(std::string_view s) {
-    while (!s.empty() && is_json_space(s.front())) s.remove_prefix(1);
-    while (!s.empty() && is_json_space(s.back())) s.remove_suffix(1);
-    return s;
+// The length of the JSON number at the start of `s`, or 0 when none starts
+// there: -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?
+std::size_t number_length(std::string_view s) {
+    std::size_t i = 0;
+    const std::size_t n = s.size();
+    if (i < n && s[i] == '-') ++i;
+    if (i >= n || !is_digit(s[i])) return 0;
+    if (s[i] == '0') {
+        ++i;
+    } else {
+        while (i < n && is_digit(s[i])) ++i;
+    }
+    if (i < n && s[i] == '.') {
+        ++i;
+        if (i >= n || !is_digit(s[i])) return 0;
+        while (i < n && is_digit(s[i])) ++i;
+    }
+    if (i < n && (s[i] == 'e' || s[i] == 'E')) {
+        ++i;
+        if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
+        if (i >= n || !is_digit(s[i])) return 0;
+        while (i < n && is_digit(s[i])) ++i;
+    }
+    // A number runs up to a delimiter; "01" or "1x" is not one number.
+    if (i < n && !is_json_space(s[i]) && s[i] != ',' && s[i] != ']') return 0;
+    return i;
 }
 
-// The nearest binary32 to a JSON number's text. Going through the reader's
-// double would round twice and could land on the wrong side of a tie, so
-// the text itself is converted. `approx` (the reader's value) only decides
-// overflow versus underflow when the text is outside the binary32 range.
-float nearest_f32(std::string_view token, double approx) {
+// The nearest binary32 to a valid JSON number token. Out of the binary32
+// range the value overflows to an infinity or underflows to a zero, decided
+// by the decimal order of magnitude of the token (it is only consulted for
+// magnitudes above 3e38 or below 1e-45, so its sign is all that matters).
+float nearest_f32(std::string_view token) {
     float v = 0.0f;
     auto r = std::from_chars(token.data(), token.data() + token.size(), v);
     if (r.ec == std::errc() && r.ptr == token.data() + token.size()) return v;
-    bool negative = !token.empty() && token.front() == '-';
-    if (r.ec == std::errc::result_out_of_range) {
-        float magnitude = std::fabs(approx) > 1.0 ? INFINITY : 0.0f;
-        return negative ? -magnitude : magnitude;
+    const bool negative = token.front() == '-';
+    std::string_view body = negative ? token.substr(1) : token;
+    std::size_t exp_at = body.find_first_of("eE");
+    std::string_view mantissa = body.substr(0, exp_at);
+    std::size_t point = mantissa.find('.');
+    std::size_t int_digits = point == std::string_view::npos ? mantissa.size() : point;
+    long long order = 0;
+    bool nonzero = false;
+    for (std::size_t i = 0, pos = 0; i < mantissa.size(); ++i) {
+        if (mantissa[i] == '.') continue;
+        if (mantissa[i] != '0') {
+            order = static_cast<long long>(int_digits) - 1 - static_cast<long long>(pos);
+            nonzero = true;
+            break;
+        }
+        ++pos;
     }
-    return static_cast<float>(approx);
+    if (nonzero && exp_at != std::string_view::npos) {
+        std::string_view e = body.substr(exp_at + 1);
+        bool exp_negative = !e.empty() && e.front() == '-';
+        if (!e.empty() && (e.front() == '-' || e.front() == '+')) e.remove_prefix(1);
+        long long exponent = 0;
+        for (char c : e) exponent = std::min<long long>(exponent * 10 + (c - '0'), 1'000'000'000'000LL);
+        order += exp_negative ? -exponent : exponent;
+    }
+    float magnitude = nonzero && order >= 0 ? INFINITY : 0.0f;
+    return negative ? -magnitude : magnitude;
 }
 
-Result<std::vector<float>> decode_json_array(std::string_view text) {
-    auto fail_json = [](std::string_view why) { return fail(Error::parse(cat("invalid JSON embedding array: ", why))); };
-    json::Document doc;
-    auto root = doc.parse(text);
-    if (!root) return fail_json(root.error());
-    auto arr = json::as_array(*root, "embedding");
-    if (!arr) return fail_json(arr.error());
-    json::Array array = *arr;
-
-    std::vector<double> approx;
-    approx.reserve(array.size());
-    std::size_t index = 0;
-    for (json::Element e : array) {
-        using simdjson::dom::element_type;
-        switch (e.type()) {
-            case element_type::INT64: approx.push_back(static_cast<double>(e.get_int64().value_unsafe())); break;
-            case element_type::UINT64: approx.push_back(static_cast<double>(e.get_uint64().value_unsafe())); break;
-            case element_type::DOUBLE: approx.push_back(e.get_double().value_unsafe()); break;
-            default:
-                return fail_json(cat("invalid type for element ", index, ": expected a number, found ",
-                                     json::describe_type(e)));
-        }
-        ++index;
-    }
-
-    // The document is one array of numbers only, so its number texts are
-    // exactly the comma-separated pieces between the brackets.
+Result<std::vector<float>> decode_json_array(std::string_view text, std::size_t base_offset) {
+    auto fail_json = [&](std::string_view why, std::size_t at) {
+        return fail(Error::parse(cat("invalid JSON embedding array: ", why, " at offset ", base_offset + at)));
+    };
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    auto skip_space = [&] {
+        while (i < n && is_json_space(text[i])) ++i;
+    };
+    skip_space();
+    if (i >= n || text[i] != '[') return fail_json("expected `[`", i);
+    ++i;
     std::vector<float> out;
-    out.reserve(approx.size());
-    std::string_view inner = text.substr(text.find('[') + 1);
-    inner = inner.substr(0, inner.rfind(']'));
-    if (!approx.empty()) {
-        std::size_t i = 0;
-        while (i < approx.size()) {
-            std::size_t comma = inner.find(',');
-            std::string_view token = trim_json_space(inner.substr(0, comma));
-            out.push_back(nearest_f32(token, approx[i]));
+    skip_space();
+    if (i < n && text[i] == ']') {
+        ++i;
+    } else {
+        for (;;) {
+            skip_space();
+            if (i >= n) return fail_json("unexpected end of input", i);
+            std::size_t len = number_length(text.substr(i));
+            if (len == 0) return fail_json("expected a number", i);
+            out.push_back(nearest_f32(text.substr(i, len)));
+            i += len;
+            skip_space();
+            if (i >= n) return fail_json("unexpected end of input", i);
+            if (text[i] == ']') {
+                ++i;
+                break;
+            }
+            if (text[i] != ',') return fail_json("expected `,` or `]`", i);
             ++i;
-            if (comma == std::string_view::npos) break;
-            inner.remove_prefix(comma + 1);
         }
-        if (i != approx.size()) return fail_json("array structure changed while reading");
     }
+    skip_space();
+    if (i < n) return fail_json("trailing characters", i);
     return out;
 }
 
@@ -243,11 +285,6 @@ std::string format_f32_plain(float value) {
 Result<std::string> encode_embedding_canonical(std::span<const float> embedding) {
     const std::size_t n = embedding.size();
     if (n == 0) return std::string();
-    if (n == kAmbiguousDims)
-        return fail(Error::invalid_input(
-            cat("embedding has ", n, " components — its f32 payload would be exactly ", kHalfPayloadBytes,
-                " bytes, which decoders read back as ", kHalfEmbeddingDims,
-                " f16 values; refusing to write a payload that cannot round-trip")));
 
     std::string packed;
     if (n == kHalfEmbeddingDims) {
@@ -266,6 +303,13 @@ Result<std::string> encode_embedding_canonical(std::span<const float> embedding)
     } else {
         for (std::size_t i = 0; i < n; ++i)
             if (!std::isfinite(embedding[i])) return fail(Error::invalid_input(non_finite(i, embedding[i])));
+        // A non-finite component is reported as such whatever the length;
+        // only a clean 320-vector meets the ambiguity refusal.
+        if (n == kAmbiguousDims)
+            return fail(Error::invalid_input(
+                cat("embedding has ", n, " components — its f32 payload would be exactly ", kHalfPayloadBytes,
+                    " bytes, which decoders read back as ", kHalfEmbeddingDims,
+                    " f16 values; refusing to write a payload that cannot round-trip")));
         packed.reserve(4 * n);
         for (float v : embedding) put_u32(packed, std::bit_cast<std::uint32_t>(v));
     }
@@ -274,7 +318,8 @@ Result<std::string> encode_embedding_canonical(std::span<const float> embedding)
 
 Result<std::vector<float>> decode_embedding_universal(std::string_view payload) {
     std::string_view text = trim_white_space(payload);
-    if (!text.empty() && text.front() == '[') return decode_json_array(text);
+    if (!text.empty() && text.front() == '[')
+        return decode_json_array(text, static_cast<std::size_t>(text.data() - payload.data()));
 
     auto bytes = base64_decode(text);
     if (!bytes) return fail(Error::parse(cat("base64 decode failed: ", bytes.error())));

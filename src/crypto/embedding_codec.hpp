@@ -30,12 +30,13 @@ constexpr float kHalfMax = 65504.0f;                               // largest fi
 //    silently saturate to ±inf"  (640 components only)
 //   "embedding has 320 components — its f32 payload would be exactly 1280
 //    bytes, which decoders read back as 640 f16 values; refusing to write a
-//    payload that cannot round-trip"
+//    payload that cannot round-trip"  (after the finiteness check)
 Result<std::string> encode_embedding_canonical(std::span<const float> embedding);
 
 // The embedding of a payload, after trimming White_Space: a text starting
-// with "[" is read as a JSON array of numbers, each rounded once to the
-// nearest binary32; otherwise strict padded base64 whose 1280-byte buffers
+// with "[" is read as a JSON array of numbers (any JSON number, integers
+// beyond 64 bits included), each rounded once from its text to the nearest
+// binary32 (beyond the binary32 range: an infinity or a zero); otherwise strict padded base64 whose 1280-byte buffers
 // hold 640 binary16 values (widened exactly) and other multiples of 4 hold
 // binary32 values. Empty or blank text gives the empty embedding. Errors:
 //   Parse "invalid JSON embedding array: {reader's description}"
