@@ -1,6 +1,8 @@
 #include "frame/json_reader.hpp"
 
+#include <charconv>
 #include <limits>
+#include <optional>
 
 #include "frame/text.hpp"
 
@@ -38,8 +40,68 @@ Document::~Document() {
     if (parser_ && pool.size() < kPoolSize && parser_->capacity() <= kPooledCapacity) pool.push_back(std::move(parser_));
 }
 
+namespace {
+
+// Whether the integer literal `token` ("-"? digits) lies outside both the
+// signed and the unsigned 64-bit range.
+bool beyond_64_bits(std::string_view token) {
+    const bool negative = !token.empty() && token.front() == '-';
+    std::string_view digits = token.substr(negative ? 1 : 0);
+    std::uint64_t v = 0;
+    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v);
+    if (ec == std::errc::result_out_of_range) return true;
+    return negative && v > std::uint64_t{1} << 63;
+}
+
+// An integer with more digits than 64 bits hold is a valid JSON number, but
+// the DOM refuses it. Each such literal outside strings gets a ".0" fraction,
+// which the DOM reads as the correctly rounded double; the token stays one
+// number token, so no text changes between valid and invalid. Nothing when
+// there is no such literal.
+std::optional<std::string> widen_big_integers(std::string_view text) {
+    auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
+    std::string out;
+    bool changed = false;
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    while (i < n) {
+        const char c = text[i];
+        std::size_t j = i + 1;
+        if (c == '"') {
+            while (j < n && text[j] != '"') j += text[j] == '\\' ? 2 : 1;
+            j = j < n ? j + 1 : n;
+        } else if (c == '-' || is_digit(c)) {
+            const std::size_t first_digit = c == '-' ? i + 1 : i;
+            j = first_digit;
+            while (j < n && is_digit(text[j])) ++j;
+            const bool integral = j == n || (text[j] != '.' && text[j] != 'e' && text[j] != 'E');
+            if (integral && j > first_digit && text[first_digit] != '0' && beyond_64_bits(text.substr(i, j - i))) {
+                if (!changed) out.assign(text.substr(0, i));
+                out.append(text.substr(i, j - i)).append(".0");
+                changed = true;
+                i = j;
+                continue;
+            }
+            // A fraction or exponent belongs to the same token.
+            while (j < n && (is_digit(text[j]) || text[j] == '.' || text[j] == 'e' || text[j] == 'E' ||
+                             text[j] == '+' || text[j] == '-'))
+                ++j;
+        }
+        if (changed) out.append(text.substr(i, j - i));
+        i = j;
+    }
+    if (!changed) return std::nullopt;
+    return out;
+}
+
+}  // namespace
+
 Read<Element> Document::parse(std::string_view text) {
     auto result = parser_->parse(text.data(), text.size(), true);
+    if (result.error() == simdjson::NUMBER_ERROR) {
+        // The DOM copies what it keeps, so the widened text may go away.
+        if (auto widened = widen_big_integers(text)) result = parser_->parse(widened->data(), widened->size(), true);
+    }
     if (result.error()) return read_error(simdjson::error_message(result.error()));
     return result.value_unsafe();
 }

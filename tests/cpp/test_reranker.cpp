@@ -34,6 +34,15 @@ KC_TEST(tokenize_rules) {
         {"½ Ⅻ 日本語🙂テスト", {"½", "ⅻ", "日本語", "テスト"}},
         {"repeat repeat REPEAT", {"repeat", "repeat", "repeat"}},
         {"tab\there\nnew\u00a0line", {"tab", "here", "new", "line"}},
+        // Alphabetic is the Unicode property, wider than the letter
+        // categories: vowel signs (Mc) and circled letters (So) carry
+        // Other_Alphabetic and stay inside their word, lower-cased.
+        {"\u0915\u093F \u0915", {"\u0915\u093F", "\u0915"}},
+        {"\u24B6\u24B7 \u24D2", {"\u24D0\u24D1", "\u24D2"}},
+        {"\u03B1\u0345\u03B2", {"\u03B1\u0345\u03B2"}},
+        // A combining acute accent is neither alphabetic nor numeric: it
+        // splits, and the single ASCII letters left over are dropped.
+        {"ab\u0301cd e\u0301x", {"ab", "cd"}},
     };
     for (const Case& c : cases) CHECK(tokenize(c.text) == c.tokens);
 }
@@ -44,6 +53,11 @@ KC_TEST(compute_ranks_literals) {
     CHECK(compute_ranks(std::vector<double>{}).empty());
     CHECK(compute_ranks(std::vector<double>{0.0, -0.0}) == (std::vector<std::uint64_t>{1, 1}));
     CHECK(compute_ranks(std::vector<double>{3, 3, 3}) == (std::vector<std::uint64_t>{1, 1, 1}));
+    // Ranks share only on equal scores, not on nearly equal ones: scores one
+    // unit in the last place apart get their own positions.
+    const double above = std::nextafter(0.5, 1.0);
+    CHECK(compute_ranks(std::vector<double>{0.5, above, 0.5}) == (std::vector<std::uint64_t>{2, 1, 2}));
+    CHECK(compute_ranks(std::vector<double>{1e-300, 0x1p-1074, 0.0}) == (std::vector<std::uint64_t>{1, 2, 3}));
     // A NaN shares the rank of its predecessor.
     CHECK(compute_ranks(std::vector<double>{0.9, kNaN}) == (std::vector<std::uint64_t>{1, 1}));
     CHECK(compute_ranks(std::vector<double>{kNaN, 0.9}) == (std::vector<std::uint64_t>{1, 1}));
