@@ -13,7 +13,9 @@ namespace kc::store {
 // RFC 9562 version 7 UUID, lower-case and hyphenated: 48 bits of Unix
 // milliseconds (big-endian), the version nibble 7, then 74 random bits
 // taken from `random` (the variant bits 10 are set over them). Times before
-// the epoch clamp to 0.
+// the epoch clamp to 0; past the 48-bit range the count keeps its low bits.
+// Nanoseconds beyond a second count as its last millisecond (here and in
+// format_timestamp_millis).
 std::string uuid_v7(const UtcTime& now, std::span<const std::uint8_t, 10> random);
 
 // RFC 3339 with exactly three fraction digits and "Z":

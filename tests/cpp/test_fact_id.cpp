@@ -1,4 +1,6 @@
 // Version 7 fact ids and millisecond timestamps.
+#include <climits>
+
 #include "check.hpp"
 #include "store/fact_id.hpp"
 
@@ -19,4 +21,16 @@ KC_TEST(timestamp_has_three_fraction_digits) {
     CHECK_EQ(store::format_timestamp_millis(UtcTime{1735787045, 678'900'000}), "2025-01-02T03:04:05.678Z");
     CHECK_EQ(store::format_timestamp_millis(UtcTime{1735787045, 0}), "2025-01-02T03:04:05.000Z");
     CHECK_EQ(store::format_timestamp_millis(UtcTime{0, 5'000'000}), "1970-01-01T00:00:00.005Z");
+}
+
+KC_TEST(fact_ids_and_timestamps_at_the_ends_of_the_clock_range) {
+    std::array<std::uint8_t, 10> zeros{};
+    // The 48-bit millisecond field keeps the low bits of the count; seconds
+    // near the int64 limit must not overflow on the way.
+    // (2^63 - 1) * 1000 mod 2^48 = 0xfffffffffc18.
+    CHECK_EQ(store::uuid_v7(UtcTime{INT64_MAX, 0}, zeros), "ffffffff-fc18-7000-8000-000000000000");
+    CHECK_EQ(store::uuid_v7(UtcTime{INT64_MIN, 0}, zeros), "00000000-0000-7000-8000-000000000000");
+    // Nanoseconds beyond a second are read as the last millisecond of it.
+    CHECK_EQ(store::format_timestamp_millis(UtcTime{0, 4'000'000'000u}), "1970-01-01T00:00:00.999Z");
+    CHECK_EQ(store::uuid_v7(UtcTime{0, 4'000'000'000u}, zeros), "00000000-03e7-7000-8000-000000000000");
 }

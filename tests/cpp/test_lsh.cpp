@@ -1,5 +1,6 @@
 // The LSH hasher's vector kernels and screening pass against plain scalar
 // loops; its hyperplanes against the labelled stream.
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -219,4 +220,62 @@ KC_TEST(construction_refuses_sizes_beyond_the_limit) {
     CHECK(!wrap.has_value() && wrap.error().kind == ErrorKind::Lsh);
     auto wrap3 = with_params(seed, ~std::uint64_t{0}, ~std::uint64_t{0}, ~std::uint64_t{0});
     CHECK(!wrap3.has_value() && wrap3.error().kind == ErrorKind::Lsh);
+}
+
+// The embedding that pushes the single-precision pass furthest from the
+// exact dot of one hyperplane: along the rounding errors of its values
+// (which maximises their effect for a given norm), made orthogonal to the
+// hyperplane and then nudged so that the exact dot has the sign opposite to
+// the screened one. A screening margin narrower than the worst case decides
+// such a bit wrongly; at extreme but admissible magnitudes too.
+KC_TEST(screening_never_decides_against_the_exact_sign) {
+    const Shape shapes[] = {{640, 2, 32}, {64, 2, 8}, {7, 1, 5}, {300, 1, 36}};
+    for (const Shape& s : shapes) {
+        auto h = with_params(pattern(32, 23), s.dims, s.tables, s.bits);
+        CHECK(h.has_value());
+        if (!h) continue;
+        double sharpest = 0.0;
+        for (std::size_t t = 0; t < s.tables; ++t) {
+            for (std::size_t k = 0; k < s.bits; ++k) {
+                std::vector<double> plane(s.dims), e(s.dims);
+                double hh = 0.0, dh = 0.0;
+                for (std::size_t d = 0; d < s.dims; ++d) {
+                    plane[d] = h->hyperplane(t, k, d);
+                    e[d] = static_cast<double>(static_cast<float>(plane[d])) - plane[d];
+                    hh += plane[d] * plane[d];
+                    dh += e[d] * plane[d];
+                }
+                for (std::size_t d = 0; d < s.dims; ++d) e[d] -= dh / hh * plane[d];
+                double screened = 0.0, ee = 0.0;
+                for (std::size_t d = 0; d < s.dims; ++d) {
+                    screened += static_cast<double>(static_cast<float>(plane[d])) * e[d];
+                    ee += e[d] * e[d];
+                }
+                const double nudge = -std::copysign(0.01 * std::fabs(screened), screened);
+                for (std::size_t d = 0; d < s.dims; ++d) e[d] += nudge / hh * plane[d];
+                sharpest = std::max(sharpest, std::fabs(screened) / std::sqrt(hh * ee));
+                for (double scale : {1.0, 0x1p-360, 0x1p380}) {
+                    std::vector<double> scaled(e);
+                    for (double& v : scaled) v *= scale;
+                    std::vector<std::string> want;
+                    for (std::size_t tt = 0; tt < s.tables; ++tt) {
+                        std::string bits;
+                        for (std::size_t kk = 0; kk < s.bits; ++kk)
+                            bits.push_back(reference_dot(*h, tt, kk, scaled) >= 0.0 ? '1' : '0');
+                        want.push_back(bits);
+                    }
+                    // The constructed bit really has the sign the screened
+                    // dot does not.
+                    CHECK((reference_dot(*h, t, k, scaled) >= 0.0) != (screened * scale >= 0.0));
+                    for (Kernel kernel : lsh_internal::available_kernels()) {
+                        auto bits = lsh_internal::bit_texts(*h, scaled, kernel, true);
+                        CHECK(bits.has_value() && *bits == want);
+                    }
+                }
+            }
+        }
+        // The construction reaches the size of the single-precision error
+        // the margin has to cover (2^-24 of |h| |e| at most).
+        CHECK(sharpest > 0x1p-26);
+    }
 }
