@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <system_error>
+#include <thread>
 #include <type_traits>
 
 #include "crypto/primitives.hpp"
@@ -168,6 +170,9 @@ Kernel best_kernel() {
 // in [2^-400, 2^400]; other embeddings (NaN, infinities, extreme values)
 // take the exact path throughout.
 
+// Hashers with at least this many values build their tables on two threads.
+constexpr std::uint64_t kParallelValues = 1 << 16;
+
 constexpr std::size_t kScreenMaxDims = std::size_t{1} << 20;
 
 double screen_coefficient(std::size_t dims) {
@@ -308,23 +313,29 @@ Result<LshHasher> with_params(ByteView seed, std::uint64_t dims, std::uint64_t n
             break;
         }
     }
-    Bytes streams(std::min<std::size_t>(batch, n_tables) * stream_bytes);
+    // All streams first (3.3 MB with the defaults), then the Gaussian values.
+    Bytes streams(n_tables * stream_bytes);
     std::vector<std::string> labels;
     std::vector<LabelledStreamJob> jobs;
-    bool screenable = true;
     for (std::size_t first = 0; first < n_tables; first += batch) {
         const std::size_t count = std::min<std::size_t>(batch, n_tables - first);
         labels.clear();
         jobs.clear();
         for (std::size_t i = 0; i < count; ++i) labels.push_back(cat("lsh_table_", first + i));
         for (std::size_t i = 0; i < count; ++i)
-            jobs.push_back({labels[i], std::span<std::uint8_t>(streams.data() + i * stream_bytes, stream_bytes)});
+            jobs.push_back({labels[i], std::span<std::uint8_t>(streams.data() + (first + i) * stream_bytes,
+                                                                stream_bytes)});
         derive_labelled_streams(seed, jobs);
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::size_t t = first + i;
+    }
+
+    // Tables [begin, end): values, single-precision copies and norms. Returns
+    // whether every value lies in the range the screening bound assumes.
+    auto fill_tables = [&](std::size_t begin, std::size_t end) {
+        bool in_range = true;
+        for (std::size_t t = begin; t < end; ++t) {
             double* table = planes.data() + t * table_size;
             float* table_screen = screened.data() + t * table_size;
-            const std::uint8_t* p = streams.data() + i * stream_bytes;
+            const std::uint8_t* p = streams.data() + t * stream_bytes;
             for (std::size_t k = 0; k < n_bits; ++k) {
                 const std::size_t group = k / kGroup;
                 const std::size_t width = group_width(n_bits, group);
@@ -336,12 +347,32 @@ Result<LshHasher> with_params(ByteView seed, std::uint64_t dims, std::uint64_t n
                     table_screen[base + d * width] = static_cast<float>(v);
                     sum += v * v;
                     const double a = std::fabs(v);
-                    screenable = screenable && a >= 0x1p-100 && a <= 8.0;
+                    in_range = in_range && a >= 0x1p-100 && a <= 8.0;
                 }
                 norms[t * n_bits + k] = std::sqrt(sum);
             }
         }
+        return in_range;
+    };
+    // The C library's log and cos, which every client must use, dominate
+    // construction; large hashers split the tables with a second thread.
+    // Each value depends only on its own stream bytes, so the split cannot
+    // change a result.
+    bool screenable = true;
+    const std::size_t split = n_tables / 2;
+    bool parallel = total >= kParallelValues && n_tables >= 2 && std::thread::hardware_concurrency() >= 2;
+    if (parallel) {
+        bool upper = true;
+        try {
+            std::thread worker([&] { upper = fill_tables(split, n_tables); });
+            screenable = fill_tables(0, split);
+            worker.join();
+        } catch (const std::system_error&) {
+            parallel = false;  // no thread available: do it all here
+        }
+        screenable = screenable && upper;
     }
+    if (!parallel) screenable = fill_tables(0, n_tables);
     wipe(streams.data(), streams.size());
     LshAccess::set_screenable(h, screenable);
     return h;
