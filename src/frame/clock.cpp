@@ -64,14 +64,19 @@ static void two_digits(std::string& out, unsigned v) {
     out.push_back(static_cast<char>('0' + v % 10));
 }
 
-std::string format_utc_seconds(std::int64_t unix_seconds) {
-    CivilTime t = to_civil(unix_seconds);
-    std::string out;
-    // Years before 0 keep their sign in front of the four digits.
-    std::string digits = cat(t.year < 0 ? -t.year : t.year);
-    if (t.year < 0) out.push_back('-');
-    if (digits.size() < 4) out.append(4 - digits.size(), '0');
-    out += digits;
+void append_date_time(std::string& out, const CivilTime& t) {
+    if (t.year >= 0 && t.year <= 9999) {
+        std::string y = cat(t.year);
+        out.append(4 - y.size(), '0');
+        out += y;
+    } else {
+        // ISO 8601 expanded years: explicit sign, at least four digits.
+        out.push_back(t.year < 0 ? '-' : '+');
+        std::uint64_t mag = t.year < 0 ? 0 - static_cast<std::uint64_t>(t.year) : static_cast<std::uint64_t>(t.year);
+        std::string y = cat(mag);
+        if (y.size() < 4) out.append(4 - y.size(), '0');
+        out += y;
+    }
     out.push_back('-');
     two_digits(out, t.month);
     out.push_back('-');
@@ -82,6 +87,11 @@ std::string format_utc_seconds(std::int64_t unix_seconds) {
     two_digits(out, t.minute);
     out.push_back(':');
     two_digits(out, t.second);
+}
+
+std::string format_utc_seconds(std::int64_t unix_seconds) {
+    std::string out;
+    append_date_time(out, to_civil(unix_seconds));
     out.push_back('Z');
     return out;
 }

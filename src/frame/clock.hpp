@@ -31,8 +31,11 @@ std::int64_t from_civil(const CivilTime& t);
 // Days since 1970-01-01 of a proleptic Gregorian date.
 std::int64_t days_from_civil(std::int64_t year, unsigned month, unsigned day);
 
-// "YYYY-MM-DDTHH:MM:SSZ" (at least four year digits; a negative year
-// carries a leading "-").
+// Appends "YYYY-MM-DDTHH:MM:SS" (no offset). Years outside 0..9999 take the
+// expanded form: an explicit sign and at least four digits.
+void append_date_time(std::string& out, const CivilTime& t);
+
+// "YYYY-MM-DDTHH:MM:SSZ", with the year rule of append_date_time.
 std::string format_utc_seconds(std::int64_t unix_seconds);
 
 }  // namespace kc

@@ -173,11 +173,6 @@ std::optional<json::Array> lenient_indices(const LenientFact& f) {
     return f.blind_indices->get_array().value_unsafe();
 }
 
-void two_digits(std::string& out, unsigned v) {
-    out.push_back(static_cast<char>('0' + v / 10 % 10));
-    out.push_back(static_cast<char>('0' + v % 10));
-}
-
 }  // namespace
 
 Bytes encode_fact_protobuf(const FactPayload& p) {
@@ -253,28 +248,7 @@ std::string format_tombstone_timestamp(UtcTime t) {
     const CivilTime c = to_civil(t.seconds);
     std::string out;
     out.reserve(40);
-    if (c.year >= 0 && c.year <= 9999) {
-        std::string y = cat(c.year);
-        out.append(4 - y.size(), '0');
-        out += y;
-    } else {
-        // ISO 8601 expanded years: explicit sign, at least four digits.
-        out.push_back(c.year < 0 ? '-' : '+');
-        std::uint64_t mag = c.year < 0 ? 0 - static_cast<std::uint64_t>(c.year) : static_cast<std::uint64_t>(c.year);
-        std::string y = cat(mag);
-        if (y.size() < 4) out.append(4 - y.size(), '0');
-        out += y;
-    }
-    out.push_back('-');
-    two_digits(out, c.month);
-    out.push_back('-');
-    two_digits(out, c.day);
-    out.push_back('T');
-    two_digits(out, c.hour);
-    out.push_back(':');
-    two_digits(out, c.minute);
-    out.push_back(':');
-    two_digits(out, c.second);
+    append_date_time(out, c);
     if (nanos != 0) {
         char digits[10];
         std::uint32_t v = nanos;

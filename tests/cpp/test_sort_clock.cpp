@@ -50,6 +50,7 @@ KC_TEST(civil_dates) {
     CHECK_EQ(format_utc_seconds(253402300799), "9999-12-31T23:59:59Z");
     CHECK_EQ(format_utc_seconds(-62167219200), "0000-01-01T00:00:00Z");
     CHECK_EQ(format_utc_seconds(-62167219201), "-0001-12-31T23:59:59Z");
+    CHECK_EQ(format_utc_seconds(253402300800), "+10000-01-01T00:00:00Z");
     CivilTime far = to_civil(8210298412799);  // the last second of year 262143
     CHECK_EQ(far.year, 262143);
     CHECK_EQ(far.month, 12u);
