@@ -39,44 +39,46 @@ Result<PreparedFact> prepare(std::string_view text, ByteView encryption_key, Byt
                              const crypto::LshHasher& hasher, std::span<const float> embedding, double decay_score,
                              std::string_view source, std::string_view owner, std::string_view agent_id,
                              const Environment& env) {
-    PreparedFact fact;
+    // The payload is filled first and encoded; the prepared fact then takes
+    // its values over.
+    FactPayload p;
     std::array<std::uint8_t, 10> id_bits;
     env.random(id_bits);
-    fact.fact_id = uuid_v7(env.now, id_bits);
-    fact.timestamp = format_timestamp_millis(env.now);
-    fact.owner = std::string(owner);
-    fact.source = std::string(source);
-    fact.agent_id = std::string(agent_id);
+    p.id = uuid_v7(env.now, id_bits);
+    p.timestamp = format_timestamp_millis(env.now);
+    p.owner = std::string(owner);
+    p.source = std::string(source);
+    p.agent_id = std::string(agent_id);
 
     std::string document = fact_document(agent_id, source, text);
     auto envelope = seal(as_bytes(document), encryption_key, env);
     crypto::wipe(document.data(), document.size());
     if (!envelope) return fail(envelope.error());
-    fact.encrypted_blob_hex = to_hex(*envelope);
+    p.encrypted_blob_hex = to_hex(*envelope);
 
     auto terms = crypto::blind_indices_with_buckets(text, embedding, hasher);
     if (!terms) return fail(terms.error());
-    fact.blind_indices = std::move(*terms);
+    p.blind_indices = std::move(*terms);
 
-    fact.content_fp = crypto::generate_content_fingerprint(text, dedup_key);
+    p.content_fp = crypto::generate_content_fingerprint(text, dedup_key);
     auto sealed_embedding = encrypt_embedding(embedding, encryption_key, env);
     if (!sealed_embedding) return fail(sealed_embedding.error());
-    fact.encrypted_embedding = std::move(*sealed_embedding);
-    fact.decay_score = clamp_decay_score(decay_score);
+    p.encrypted_embedding = std::move(*sealed_embedding);
+    p.decay_score = clamp_decay_score(decay_score);
+    p.version = default_fact_version;
 
-    FactPayload payload;
-    payload.id = fact.fact_id;
-    payload.timestamp = fact.timestamp;
-    payload.owner = fact.owner;
-    payload.encrypted_blob_hex = fact.encrypted_blob_hex;
-    payload.blind_indices = fact.blind_indices;
-    payload.decay_score = fact.decay_score;
-    payload.source = fact.source;
-    payload.content_fp = fact.content_fp;
-    payload.agent_id = fact.agent_id;
-    payload.encrypted_embedding = fact.encrypted_embedding;
-    payload.version = default_fact_version;
-    fact.protobuf_bytes = encode_fact_protobuf(payload);
+    PreparedFact fact;
+    fact.protobuf_bytes = encode_fact_protobuf(p);
+    fact.fact_id = std::move(p.id);
+    fact.timestamp = std::move(p.timestamp);
+    fact.owner = std::move(p.owner);
+    fact.encrypted_blob_hex = std::move(p.encrypted_blob_hex);
+    fact.blind_indices = std::move(p.blind_indices);
+    fact.decay_score = p.decay_score;
+    fact.source = std::move(p.source);
+    fact.content_fp = std::move(p.content_fp);
+    fact.agent_id = std::move(p.agent_id);
+    fact.encrypted_embedding = std::move(p.encrypted_embedding);
     return fact;
 }
 
