@@ -99,14 +99,14 @@ int add_lsh_type(PyObject* module) {
             {Py_tp_getset, getset},
             {0, nullptr},
         };
-        static PyType_Spec spec = {
+        static PyType_Spec type_spec = {
             "kelvane_core.LshHasher",
             static_cast<int>(sizeof(PyLshHasher)),
             0,
             Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
             slots,
         };
-        PyObject* type = PyType_FromSpec(&spec);
+        PyObject* type = PyType_FromSpec(&type_spec);
         if (!type) return -1;
         lsh_type = reinterpret_cast<PyTypeObject*>(type);
     }

@@ -348,21 +348,21 @@ bool convert_default(std::string_view lit, T& out) {
 }
 
 template <class T>
-bool convert_slot(PyObject* o, const ParamSpec& spec, T& out, std::string_view function) {
+bool convert_slot(PyObject* o, const ParamSpec& param, T& out, std::string_view function) {
     if (o == nullptr) {
         if constexpr (requires { out.reset(); out.has_value(); }) {
-            if (spec.default_text == "None") {
+            if (param.default_text == "None") {
                 out.reset();
                 return true;
             }
         }
-        if constexpr (requires { Conv<T>::from_literal(spec.default_text, out); }) {
-            if (Conv<T>::from_literal(spec.default_text, out)) return true;
+        if constexpr (requires { Conv<T>::from_literal(param.default_text, out); }) {
+            if (Conv<T>::from_literal(param.default_text, out)) return true;
         }
         raise(PyExc_SystemError, "bad default in signature");
         return false;
     }
-    return Conv<T>::convert(o, out, ArgContext{function, spec.name});
+    return Conv<T>::convert(o, out, ArgContext{function, param.name});
 }
 
 template <class Sig, auto Impl, class Self, std::size_t... I>

@@ -21,7 +21,7 @@ namespace kc::crypto {
 // overhead for short messages. Cannot fail.
 std::array<std::uint8_t, 32> sha256_oneshot(ByteView data);
 
-// One HKDF-SHA256 expansion (RFC 5869 section 2.3): `out.size()` bytes of
+// One HKDF-SHA256 expansion (the RFC 5869 expand step): `out.size()` bytes of
 // T(1) | T(2) | … for this `info`.
 struct HkdfExpandJob {
     ByteView info;

@@ -10,34 +10,18 @@
 #include <vector>
 
 #include "check.hpp"
+#include "streams.hpp"
 #include "crypto/keys.hpp"
 #include "crypto/lsh.hpp"
 #include "crypto/primitives.hpp"
 
 using namespace kc;
 using namespace kc::crypto;
+using kc::test::pattern;
+using kc::test::reference_stream;
 using lsh_internal::Kernel;
 
 namespace {
-
-Bytes pattern(std::size_t n, unsigned salt) {
-    Bytes b(n);
-    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(i * 131 + salt * 7 + (i >> 8));
-    return b;
-}
-
-// The labelled stream block by block through OpenSSL's HKDF.
-Bytes reference_stream(ByteView ikm, std::string_view label, std::size_t length) {
-    Bytes out(length);
-    for (std::size_t done = 0, block = 0; done < length; ++block) {
-        std::size_t take = std::min<std::size_t>(8160, length - done);
-        std::string info = cat(label, "_block_", block);
-        auto r = hkdf_sha256(std::span<std::uint8_t>(out.data() + done, take), {}, ikm, as_bytes(info));
-        CHECK(r.has_value());
-        done += take;
-    }
-    return out;
-}
 
 double reference_dot(const LshHasher& h, std::size_t t, std::size_t k, std::span<const double> e) {
     double acc = 0.0;

@@ -4,12 +4,15 @@
 #include <vector>
 
 #include "check.hpp"
+#include "streams.hpp"
 #include "crypto/keys.hpp"
 #include "crypto/primitives.hpp"
 #include "crypto/sha256_lanes.hpp"
 
 using namespace kc;
 using namespace kc::crypto;
+using kc::test::pattern;
+using kc::test::reference_stream;
 
 namespace {
 
@@ -27,25 +30,6 @@ void with_every_sha_path(Body body) {
             body();
         }
     sha256_internal::set_paths(before);
-}
-
-Bytes pattern(std::size_t n, unsigned salt) {
-    Bytes b(n);
-    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(i * 131 + salt * 7 + (i >> 8));
-    return b;
-}
-
-// The labelled stream block by block through OpenSSL's HKDF.
-Bytes reference_stream(ByteView ikm, std::string_view label, std::size_t length) {
-    Bytes out(length);
-    for (std::size_t done = 0, block = 0; done < length; ++block) {
-        std::size_t take = std::min<std::size_t>(8160, length - done);
-        std::string info = cat(label, "_block_", block);
-        auto r = hkdf_sha256(std::span<std::uint8_t>(out.data() + done, take), {}, ikm, as_bytes(info));
-        CHECK(r.has_value());
-        done += take;
-    }
-    return out;
 }
 
 }  // namespace
