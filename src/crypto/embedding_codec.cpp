@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "frame/base64.hpp"
+#include "frame/numeric.hpp"
 #include "frame/text.hpp"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -26,15 +27,6 @@ constexpr std::size_t kAmbiguousDims = kHalfPayloadBytes / 4;
 void put_u16(std::string& out, std::uint16_t v) {
     out.push_back(static_cast<char>(v & 0xFF));
     out.push_back(static_cast<char>(v >> 8));
-}
-
-void put_u32(std::string& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
-std::uint32_t get_u32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
 std::string non_finite(std::size_t i, float v) {
@@ -310,8 +302,7 @@ Result<std::string> encode_embedding_canonical(std::span<const float> embedding)
                 cat("embedding has ", n, " components — its f32 payload would be exactly ", kHalfPayloadBytes,
                     " bytes, which decoders read back as ", kHalfEmbeddingDims,
                     " f16 values; refusing to write a payload that cannot round-trip")));
-        packed.reserve(4 * n);
-        for (float v : embedding) put_u32(packed, std::bit_cast<std::uint32_t>(v));
+        return base64_encode(pack_f32_le(embedding));
     }
     return base64_encode(as_bytes(packed));
 }
@@ -334,9 +325,7 @@ Result<std::vector<float>> decode_embedding_universal(std::string_view payload) 
     if (b.size() % 4 != 0)
         return fail(Error::invalid_input(cat("decoded embedding buffer has length ", b.size(), " (expected ",
                                              kHalfPayloadBytes, " for f16, or a multiple of 4 for f32)")));
-    out.reserve(b.size() / 4);
-    for (std::size_t i = 0; i < b.size(); i += 4) out.push_back(std::bit_cast<float>(get_u32(b.data() + i)));
-    return out;
+    return unpack_f32_le(b);
 }
 
 }  // namespace kc::crypto

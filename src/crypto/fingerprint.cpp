@@ -6,12 +6,6 @@
 namespace kc::crypto {
 namespace {
 
-bool is_ascii(std::string_view s) {
-    unsigned char any = 0;
-    for (unsigned char c : s) any |= c;
-    return any < 0x80;
-}
-
 constexpr bool is_ascii_space(unsigned char c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
 
 // Collapses White_Space runs to one space and trims, in one pass: a run is

@@ -86,6 +86,13 @@ inline char32_t prev_char(std::string_view s, std::size_t& end) {
 
 void append_utf8(std::string& out, char32_t c);
 
+// True when every byte is below 0x80 (usable at compile time).
+constexpr bool is_ascii(std::string_view s) {
+    unsigned char any = 0;
+    for (char c : s) any |= static_cast<unsigned char>(c);
+    return any < 0x80;
+}
+
 // Removes leading and trailing White_Space characters.
 std::string_view trim_white_space(std::string_view s);
 

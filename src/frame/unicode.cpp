@@ -7,14 +7,10 @@
 
 #include <vector>
 
+#include "frame/text.hpp"
+
 namespace kc {
 namespace {
-
-bool is_ascii(std::string_view s) {
-    for (unsigned char c : s)
-        if (c >= 0x80) return false;
-    return true;
-}
 
 std::string normalize(const icu::Normalizer2* n, std::string_view s) {
     UErrorCode status = U_ZERO_ERROR;

@@ -76,11 +76,6 @@ constexpr std::string_view kExportQuery =
     "    }\n"
     "  }\n";
 
-constexpr bool is_ascii(std::string_view s) {
-    for (char c : s)
-        if (static_cast<unsigned char>(c) >= 0x80) return false;
-    return true;
-}
 static_assert(is_ascii(kSearchQuery) && is_ascii(kBroadenedQuery) && is_ascii(kExportQuery));
 
 // Member names of a fact, in their JSON order.
@@ -299,10 +294,14 @@ Result<std::vector<SubgraphFact>> parse_broadened_response(std::string_view text
     return out;
 }
 
-std::optional<std::string> hex_blob_to_base64(std::string_view hex) {
+std::optional<Bytes> hex_blob_bytes(std::string_view hex) {
     // Only the lower-case prefix is the indexer's; "0X…" is not hex.
     if (hex.size() >= 2 && hex[0] == '0' && hex[1] == 'x') hex.remove_prefix(2);
-    auto bytes = from_hex(hex);
+    return from_hex(hex);
+}
+
+std::optional<std::string> hex_blob_to_base64(std::string_view hex) {
+    auto bytes = hex_blob_bytes(hex);
     if (!bytes) return std::nullopt;
     return base64_encode(*bytes);
 }

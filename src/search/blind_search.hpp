@@ -12,6 +12,7 @@
 #include "frame/error.hpp"
 #include "frame/json_reader.hpp"
 #include "frame/json_writer.hpp"
+#include "frame/text.hpp"
 
 namespace kc::search {
 
@@ -58,8 +59,12 @@ Result<std::vector<SubgraphFact>> parse_search_response(std::string_view text);
 // Error (Parse): "failed to parse broadened response: {reader's description}".
 Result<std::vector<SubgraphFact>> parse_broadened_response(std::string_view text);
 
-// Hex blob (an optional leading "0x", then an even number of hex digits of
-// either case) as padded standard base64; nullopt for any other text.
+// The bytes of a hex blob (an optional leading "0x", then an even number of
+// hex digits of either case); nullopt for any other text.
+std::optional<Bytes> hex_blob_bytes(std::string_view hex);
+
+// A hex blob's bytes as padded standard base64; nullopt when
+// hex_blob_bytes refuses the text.
 std::optional<std::string> hex_blob_to_base64(std::string_view hex);
 
 }  // namespace kc::search

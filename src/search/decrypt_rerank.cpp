@@ -1,22 +1,15 @@
 #include "search/decrypt_rerank.hpp"
 
-#include <bit>
 #include <cstring>
 
 #include "crypto/envelope.hpp"
 #include "crypto/primitives.hpp"
 #include "frame/base64.hpp"
 #include "frame/json_reader.hpp"
+#include "frame/numeric.hpp"
 
 namespace kc::search {
 namespace {
-
-// The envelope bytes of a blob: an optional "0x", then hex of either case.
-// The same bytes the hex-to-base64 rule would hand to the decryptor.
-std::optional<Bytes> blob_bytes(std::string_view hex) {
-    if (hex.size() >= 2 && hex[0] == '0' && hex[1] == 'x') hex.remove_prefix(2);
-    return from_hex(hex);
-}
 
 // The fact text inside a plaintext: the `t` string of a JSON object (its
 // last occurrence, as a JSON object keeps the last of repeated keys), else
@@ -41,25 +34,19 @@ std::string fact_text(std::string plaintext) {
 // The embedding stored with a fact: envelope -> base64 text -> binary32
 // values; empty when any step fails.
 std::vector<float> fact_embedding(const std::optional<std::string>& sealed, ByteView key) {
-    std::vector<float> values;
-    if (!sealed) return values;
+    if (!sealed) return {};
     auto payload = crypto::decrypt(*sealed, key);
-    if (!payload) return values;
+    if (!payload) return {};
     auto raw = base64_decode(*payload);
-    if (!raw) return values;
-    values.resize(raw->size() / 4);
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        std::uint32_t bits = 0;
-        for (int k = 3; k >= 0; --k) bits = bits << 8 | (*raw)[4 * i + static_cast<std::size_t>(k)];
-        values[i] = std::bit_cast<float>(bits);
-    }
-    return values;
+    if (!raw) return {};
+    return unpack_f32_le(*raw);
 }
 
 }  // namespace
 
 std::optional<Candidate> decrypt_candidate(const SubgraphFact& fact, ByteView encryption_key) {
-    auto envelope = blob_bytes(fact.encrypted_blob);
+    // The bytes the hex-to-base64 rule would hand to the decryptor.
+    auto envelope = hex_blob_bytes(fact.encrypted_blob);
     if (!envelope) return std::nullopt;
     auto plain = crypto::open(*envelope, encryption_key);
     if (!plain) return std::nullopt;

@@ -1,7 +1,6 @@
 #include "store/prepare.hpp"
 
 #include <array>
-#include <bit>
 
 #include "crypto/envelope.hpp"
 #include "crypto/fingerprint.hpp"
@@ -9,6 +8,7 @@
 #include "crypto/primitives.hpp"
 #include "frame/base64.hpp"
 #include "frame/json_writer.hpp"
+#include "frame/numeric.hpp"
 #include "store/fact_id.hpp"
 #include "store/protobuf.hpp"
 
@@ -96,12 +96,7 @@ double clamp_decay_score(double score) {
 
 Result<std::string> encrypt_embedding(std::span<const float> embedding, ByteView encryption_key,
                                       const Environment& env) {
-    Bytes packed(embedding.size() * 4);
-    for (std::size_t i = 0; i < embedding.size(); ++i) {
-        std::uint32_t bits = std::bit_cast<std::uint32_t>(embedding[i]);
-        for (int k = 0; k < 4; ++k) packed[4 * i + k] = static_cast<std::uint8_t>(bits >> (8 * k));
-    }
-    std::string payload = base64_encode(packed);
+    std::string payload = base64_encode(pack_f32_le(embedding));
     auto envelope = seal(as_bytes(payload), encryption_key, env);
     if (!envelope) return fail(envelope.error());
     return base64_encode(*envelope);
